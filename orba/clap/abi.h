@@ -47,23 +47,23 @@ using clap_param_clear_flags = std::uint32_t;
 extern "C" {
 
 struct clap_version {
-  std::uint32_t major;
-  std::uint32_t minor;
-  std::uint32_t revision;
+    std::uint32_t major;
+    std::uint32_t minor;
+    std::uint32_t revision;
 };
 using clap_version_t = clap_version;
 
 struct clap_plugin_descriptor {
-  clap_version_t clap_version;
-  const char *id;
-  const char *name;
-  const char *vendor;
-  const char *url;
-  const char *manual_url;
-  const char *support_url;
-  const char *version;
-  const char *description;
-  const char *const *features; // null-terminated
+    clap_version_t clap_version;
+    const char* id;
+    const char* name;
+    const char* vendor;
+    const char* url;
+    const char* manual_url;
+    const char* support_url;
+    const char* version;
+    const char* description;
+    const char* const* features;  // null-terminated
 };
 
 struct clap_host;
@@ -78,305 +78,285 @@ struct clap_audio_port_info;
 struct clap_audio_port_configuration_request;
 
 struct clap_plugin_entry {
-  clap_version_t clap_version;
-  bool(ORBA_CLAP_ABI *init)(const char *plugin_path);
-  void(ORBA_CLAP_ABI *deinit)();
-  const void *(ORBA_CLAP_ABI *get_factory)(const char *factory_id);
+    clap_version_t clap_version;
+    bool(ORBA_CLAP_ABI* init)(const char* plugin_path);
+    void(ORBA_CLAP_ABI* deinit)();
+    const void*(ORBA_CLAP_ABI* get_factory)(const char* factory_id);
 };
 
 struct clap_plugin_factory {
-  std::uint32_t(ORBA_CLAP_ABI *get_plugin_count)(
-      const clap_plugin_factory *factory);
-  const clap_plugin_descriptor *(ORBA_CLAP_ABI *get_plugin_descriptor)(
-      const clap_plugin_factory *factory, std::uint32_t index);
-  const clap_plugin *(ORBA_CLAP_ABI *create_plugin)(
-      const clap_plugin_factory *factory, const clap_host *host,
-      const char *plugin_id);
+    std::uint32_t(ORBA_CLAP_ABI* get_plugin_count)(const clap_plugin_factory* factory);
+    const clap_plugin_descriptor*(ORBA_CLAP_ABI* get_plugin_descriptor)(
+        const clap_plugin_factory* factory, std::uint32_t index);
+    const clap_plugin*(ORBA_CLAP_ABI* create_plugin)(const clap_plugin_factory* factory,
+                                                     const clap_host* host, const char* plugin_id);
 };
 
 struct clap_plugin {
-  const clap_plugin_descriptor *desc;
-  void *plugin_data;
-  bool(ORBA_CLAP_ABI *init)(const clap_plugin *plugin);
-  void(ORBA_CLAP_ABI *destroy)(const clap_plugin *plugin);
-  bool(ORBA_CLAP_ABI *activate)(const clap_plugin *plugin, double sample_rate,
-                                std::uint32_t min_frames_count,
-                                std::uint32_t max_frames_count);
-  void(ORBA_CLAP_ABI *deactivate)(const clap_plugin *plugin);
-  bool(ORBA_CLAP_ABI *start_processing)(const clap_plugin *plugin);
-  void(ORBA_CLAP_ABI *stop_processing)(const clap_plugin *plugin);
-  void(ORBA_CLAP_ABI *reset)(const clap_plugin *plugin);
-  clap_process_status(ORBA_CLAP_ABI *process)(const clap_plugin *plugin,
-                                              const clap_process *process);
-  const void *(ORBA_CLAP_ABI *get_extension)(const clap_plugin *plugin,
-                                             const char *id);
-  void(ORBA_CLAP_ABI *on_main_thread)(const clap_plugin *plugin);
+    const clap_plugin_descriptor* desc;
+    void* plugin_data;
+    bool(ORBA_CLAP_ABI* init)(const clap_plugin* plugin);
+    void(ORBA_CLAP_ABI* destroy)(const clap_plugin* plugin);
+    bool(ORBA_CLAP_ABI* activate)(const clap_plugin* plugin, double sample_rate,
+                                  std::uint32_t min_frames_count, std::uint32_t max_frames_count);
+    void(ORBA_CLAP_ABI* deactivate)(const clap_plugin* plugin);
+    bool(ORBA_CLAP_ABI* start_processing)(const clap_plugin* plugin);
+    void(ORBA_CLAP_ABI* stop_processing)(const clap_plugin* plugin);
+    void(ORBA_CLAP_ABI* reset)(const clap_plugin* plugin);
+    clap_process_status(ORBA_CLAP_ABI* process)(const clap_plugin* plugin,
+                                                const clap_process* process);
+    const void*(ORBA_CLAP_ABI* get_extension)(const clap_plugin* plugin, const char* id);
+    void(ORBA_CLAP_ABI* on_main_thread)(const clap_plugin* plugin);
 };
 
 struct clap_host {
-  clap_version_t clap_version;
-  void *host_data;
-  const char *name;
-  const char *vendor;
-  const char *url;
-  const char *version;
-  const void *(ORBA_CLAP_ABI *get_extension)(const clap_host *host,
-                                             const char *extension_id);
-  void(ORBA_CLAP_ABI *request_restart)(const clap_host *host);
-  void(ORBA_CLAP_ABI *request_process)(const clap_host *host);
-  void(ORBA_CLAP_ABI *request_callback)(const clap_host *host);
+    clap_version_t clap_version;
+    void* host_data;
+    const char* name;
+    const char* vendor;
+    const char* url;
+    const char* version;
+    const void*(ORBA_CLAP_ABI* get_extension)(const clap_host* host, const char* extension_id);
+    void(ORBA_CLAP_ABI* request_restart)(const clap_host* host);
+    void(ORBA_CLAP_ABI* request_process)(const clap_host* host);
+    void(ORBA_CLAP_ABI* request_callback)(const clap_host* host);
 };
 
 struct clap_event_header {
-  std::uint32_t size; // of the whole event, header included
-  std::uint32_t time; // sample offset within the block
-  std::uint16_t space_id;
-  std::uint16_t type;
-  std::uint32_t flags;
+    std::uint32_t size;  // of the whole event, header included
+    std::uint32_t time;  // sample offset within the block
+    std::uint16_t space_id;
+    std::uint16_t type;
+    std::uint32_t flags;
 };
 
 struct clap_event_note {
-  clap_event_header header;
-  std::int32_t note_id;
-  std::int16_t port_index;
-  std::int16_t channel;
-  std::int16_t key;
-  double velocity;
+    clap_event_header header;
+    std::int32_t note_id;
+    std::int16_t port_index;
+    std::int16_t channel;
+    std::int16_t key;
+    double velocity;
 };
 
 struct clap_event_note_expression {
-  clap_event_header header;
-  clap_note_expression expression_id;
-  std::int32_t note_id;
-  std::int16_t port_index;
-  std::int16_t channel;
-  std::int16_t key;
-  double value;
+    clap_event_header header;
+    clap_note_expression expression_id;
+    std::int32_t note_id;
+    std::int16_t port_index;
+    std::int16_t channel;
+    std::int16_t key;
+    double value;
 };
 
 struct clap_event_param_value {
-  clap_event_header header;
-  clap_id param_id;
-  void *cookie;
-  std::int32_t note_id;
-  std::int16_t port_index;
-  std::int16_t channel;
-  std::int16_t key;
-  double value;
+    clap_event_header header;
+    clap_id param_id;
+    void* cookie;
+    std::int32_t note_id;
+    std::int16_t port_index;
+    std::int16_t channel;
+    std::int16_t key;
+    double value;
 };
 
 struct clap_event_param_mod {
-  clap_event_header header;
-  clap_id param_id;
-  void *cookie;
-  std::int32_t note_id;
-  std::int16_t port_index;
-  std::int16_t channel;
-  std::int16_t key;
-  double amount;
+    clap_event_header header;
+    clap_id param_id;
+    void* cookie;
+    std::int32_t note_id;
+    std::int16_t port_index;
+    std::int16_t channel;
+    std::int16_t key;
+    double amount;
 };
 
 struct clap_event_param_gesture {
-  clap_event_header header;
-  clap_id param_id;
+    clap_event_header header;
+    clap_id param_id;
 };
 
 struct clap_event_transport {
-  clap_event_header header;
-  std::uint32_t flags;
-  clap_beattime song_pos_beats;
-  clap_sectime song_pos_seconds;
-  double tempo;
-  double tempo_inc;
-  clap_beattime loop_start_beats;
-  clap_beattime loop_end_beats;
-  clap_sectime loop_start_seconds;
-  clap_sectime loop_end_seconds;
-  clap_beattime bar_start;
-  std::int32_t bar_number;
-  std::uint16_t tsig_num;
-  std::uint16_t tsig_denom;
+    clap_event_header header;
+    std::uint32_t flags;
+    clap_beattime song_pos_beats;
+    clap_sectime song_pos_seconds;
+    double tempo;
+    double tempo_inc;
+    clap_beattime loop_start_beats;
+    clap_beattime loop_end_beats;
+    clap_sectime loop_start_seconds;
+    clap_sectime loop_end_seconds;
+    clap_beattime bar_start;
+    std::int32_t bar_number;
+    std::uint16_t tsig_num;
+    std::uint16_t tsig_denom;
 };
 
 struct clap_event_midi {
-  clap_event_header header;
-  std::uint16_t port_index;
-  std::uint8_t data[3];
+    clap_event_header header;
+    std::uint16_t port_index;
+    std::uint8_t data[3];
 };
 
 struct clap_event_midi_sysex {
-  clap_event_header header;
-  std::uint16_t port_index;
-  const std::uint8_t *buffer;
-  std::uint32_t size;
+    clap_event_header header;
+    std::uint16_t port_index;
+    const std::uint8_t* buffer;
+    std::uint32_t size;
 };
 
 struct clap_event_midi2 {
-  clap_event_header header;
-  std::uint16_t port_index;
-  std::uint32_t data[4];
+    clap_event_header header;
+    std::uint16_t port_index;
+    std::uint32_t data[4];
 };
 
 struct clap_input_events {
-  void *ctx;
-  std::uint32_t(ORBA_CLAP_ABI *size)(const clap_input_events *list);
-  const clap_event_header *(ORBA_CLAP_ABI *get)(const clap_input_events *list,
-                                                std::uint32_t index);
+    void* ctx;
+    std::uint32_t(ORBA_CLAP_ABI* size)(const clap_input_events* list);
+    const clap_event_header*(ORBA_CLAP_ABI* get)(const clap_input_events* list,
+                                                 std::uint32_t index);
 };
 
 struct clap_output_events {
-  void *ctx;
-  bool(ORBA_CLAP_ABI *try_push)(const clap_output_events *list,
-                                const clap_event_header *event);
+    void* ctx;
+    bool(ORBA_CLAP_ABI* try_push)(const clap_output_events* list, const clap_event_header* event);
 };
 
 struct clap_audio_buffer {
-  float **data32;
-  double **data64;
-  std::uint32_t channel_count;
-  std::uint32_t latency;
-  std::uint64_t constant_mask;
+    float** data32;
+    double** data64;
+    std::uint32_t channel_count;
+    std::uint32_t latency;
+    std::uint64_t constant_mask;
 };
 
 struct clap_process {
-  std::int64_t steady_time; // -1 when the host has none
-  std::uint32_t frames_count;
-  const clap_event_transport *transport; // null for a free-running host
-  const clap_audio_buffer *audio_inputs;
-  clap_audio_buffer *audio_outputs;
-  std::uint32_t audio_inputs_count;
-  std::uint32_t audio_outputs_count;
-  const clap_input_events *in_events;
-  const clap_output_events *out_events;
+    std::int64_t steady_time;  // -1 when the host has none
+    std::uint32_t frames_count;
+    const clap_event_transport* transport;  // null for a free-running host
+    const clap_audio_buffer* audio_inputs;
+    clap_audio_buffer* audio_outputs;
+    std::uint32_t audio_inputs_count;
+    std::uint32_t audio_outputs_count;
+    const clap_input_events* in_events;
+    const clap_output_events* out_events;
 };
 
 struct clap_param_info {
-  clap_id id;
-  clap_param_info_flags flags;
-  void *cookie;
-  char name[256];
-  char module[1024];
-  double min_value;
-  double max_value;
-  double default_value;
+    clap_id id;
+    clap_param_info_flags flags;
+    void* cookie;
+    char name[256];
+    char module[1024];
+    double min_value;
+    double max_value;
+    double default_value;
 };
 
 struct clap_plugin_params {
-  std::uint32_t(ORBA_CLAP_ABI *count)(const clap_plugin *plugin);
-  bool(ORBA_CLAP_ABI *get_info)(const clap_plugin *plugin,
-                                std::uint32_t param_index,
-                                clap_param_info *param_info);
-  bool(ORBA_CLAP_ABI *get_value)(const clap_plugin *plugin, clap_id param_id,
-                                 double *out_value);
-  bool(ORBA_CLAP_ABI *value_to_text)(const clap_plugin *plugin,
-                                     clap_id param_id, double value,
-                                     char *out_buffer,
-                                     std::uint32_t out_buffer_capacity);
-  bool(ORBA_CLAP_ABI *text_to_value)(const clap_plugin *plugin,
-                                     clap_id param_id,
-                                     const char *param_value_text,
-                                     double *out_value);
-  void(ORBA_CLAP_ABI *flush)(const clap_plugin *plugin,
-                             const clap_input_events *in,
-                             const clap_output_events *out);
+    std::uint32_t(ORBA_CLAP_ABI* count)(const clap_plugin* plugin);
+    bool(ORBA_CLAP_ABI* get_info)(const clap_plugin* plugin, std::uint32_t param_index,
+                                  clap_param_info* param_info);
+    bool(ORBA_CLAP_ABI* get_value)(const clap_plugin* plugin, clap_id param_id, double* out_value);
+    bool(ORBA_CLAP_ABI* value_to_text)(const clap_plugin* plugin, clap_id param_id, double value,
+                                       char* out_buffer, std::uint32_t out_buffer_capacity);
+    bool(ORBA_CLAP_ABI* text_to_value)(const clap_plugin* plugin, clap_id param_id,
+                                       const char* param_value_text, double* out_value);
+    void(ORBA_CLAP_ABI* flush)(const clap_plugin* plugin, const clap_input_events* in,
+                               const clap_output_events* out);
 };
 
 struct clap_host_params {
-  void(ORBA_CLAP_ABI *rescan)(const clap_host *host,
-                              clap_param_rescan_flags flags);
-  void(ORBA_CLAP_ABI *clear)(const clap_host *host, clap_id param_id,
-                             clap_param_clear_flags flags);
-  void(ORBA_CLAP_ABI *request_flush)(const clap_host *host);
+    void(ORBA_CLAP_ABI* rescan)(const clap_host* host, clap_param_rescan_flags flags);
+    void(ORBA_CLAP_ABI* clear)(const clap_host* host, clap_id param_id,
+                               clap_param_clear_flags flags);
+    void(ORBA_CLAP_ABI* request_flush)(const clap_host* host);
 };
 
 struct clap_istream {
-  void *ctx;
-  // Bytes read, 0 at the end of the stream, negative on error.
-  std::int64_t(ORBA_CLAP_ABI *read)(const clap_istream *stream, void *buffer,
-                                    std::uint64_t size);
+    void* ctx;
+    // Bytes read, 0 at the end of the stream, negative on error.
+    std::int64_t(ORBA_CLAP_ABI* read)(const clap_istream* stream, void* buffer, std::uint64_t size);
 };
 
 struct clap_ostream {
-  void *ctx;
-  // Bytes written, negative on error.
-  std::int64_t(ORBA_CLAP_ABI *write)(const clap_ostream *stream,
-                                     const void *buffer, std::uint64_t size);
+    void* ctx;
+    // Bytes written, negative on error.
+    std::int64_t(ORBA_CLAP_ABI* write)(const clap_ostream* stream, const void* buffer,
+                                       std::uint64_t size);
 };
 
 struct clap_plugin_state {
-  bool(ORBA_CLAP_ABI *save)(const clap_plugin *plugin,
-                            const clap_ostream *stream);
-  bool(ORBA_CLAP_ABI *load)(const clap_plugin *plugin,
-                            const clap_istream *stream);
+    bool(ORBA_CLAP_ABI* save)(const clap_plugin* plugin, const clap_ostream* stream);
+    bool(ORBA_CLAP_ABI* load)(const clap_plugin* plugin, const clap_istream* stream);
 };
 
 struct clap_host_state {
-  void(ORBA_CLAP_ABI *mark_dirty)(const clap_host *host);
+    void(ORBA_CLAP_ABI* mark_dirty)(const clap_host* host);
 };
 
 struct clap_plugin_latency {
-  std::uint32_t(ORBA_CLAP_ABI *get)(const clap_plugin *plugin);
+    std::uint32_t(ORBA_CLAP_ABI* get)(const clap_plugin* plugin);
 };
 
 struct clap_host_latency {
-  void(ORBA_CLAP_ABI *changed)(const clap_host *host);
+    void(ORBA_CLAP_ABI* changed)(const clap_host* host);
 };
 
 struct clap_plugin_tail {
-  std::uint32_t(ORBA_CLAP_ABI *get)(const clap_plugin *plugin);
+    std::uint32_t(ORBA_CLAP_ABI* get)(const clap_plugin* plugin);
 };
 
 struct clap_host_tail {
-  void(ORBA_CLAP_ABI *changed)(const clap_host *host);
+    void(ORBA_CLAP_ABI* changed)(const clap_host* host);
 };
 
 struct clap_audio_port_info {
-  clap_id id;
-  char name[256];
-  std::uint32_t flags;
-  std::uint32_t channel_count;
-  const char *port_type; // null or empty: unspecified
-  clap_id in_place_pair;
+    clap_id id;
+    char name[256];
+    std::uint32_t flags;
+    std::uint32_t channel_count;
+    const char* port_type;  // null or empty: unspecified
+    clap_id in_place_pair;
 };
 
 struct clap_plugin_audio_ports {
-  std::uint32_t(ORBA_CLAP_ABI *count)(const clap_plugin *plugin, bool is_input);
-  bool(ORBA_CLAP_ABI *get)(const clap_plugin *plugin, std::uint32_t index,
-                           bool is_input, clap_audio_port_info *info);
+    std::uint32_t(ORBA_CLAP_ABI* count)(const clap_plugin* plugin, bool is_input);
+    bool(ORBA_CLAP_ABI* get)(const clap_plugin* plugin, std::uint32_t index, bool is_input,
+                             clap_audio_port_info* info);
 };
 
 struct clap_host_audio_ports {
-  bool(ORBA_CLAP_ABI *is_rescan_flag_supported)(const clap_host *host,
-                                                std::uint32_t flag);
-  void(ORBA_CLAP_ABI *rescan)(const clap_host *host, std::uint32_t flags);
+    bool(ORBA_CLAP_ABI* is_rescan_flag_supported)(const clap_host* host, std::uint32_t flag);
+    void(ORBA_CLAP_ABI* rescan)(const clap_host* host, std::uint32_t flags);
 };
 
 struct clap_audio_port_configuration_request {
-  bool is_input;
-  std::uint32_t port_index;
-  std::uint32_t channel_count;
-  const char *port_type;
-  const void *port_details;
+    bool is_input;
+    std::uint32_t port_index;
+    std::uint32_t channel_count;
+    const char* port_type;
+    const void* port_details;
 };
 
 struct clap_plugin_configurable_audio_ports {
-  bool(ORBA_CLAP_ABI *can_apply_configuration)(
-      const clap_plugin *plugin,
-      const clap_audio_port_configuration_request *requests,
-      std::uint32_t request_count);
-  bool(ORBA_CLAP_ABI *apply_configuration)(
-      const clap_plugin *plugin,
-      const clap_audio_port_configuration_request *requests,
-      std::uint32_t request_count);
+    bool(ORBA_CLAP_ABI* can_apply_configuration)(
+        const clap_plugin* plugin, const clap_audio_port_configuration_request* requests,
+        std::uint32_t request_count);
+    bool(ORBA_CLAP_ABI* apply_configuration)(const clap_plugin* plugin,
+                                             const clap_audio_port_configuration_request* requests,
+                                             std::uint32_t request_count);
 };
 
-} // extern "C"
+}  // extern "C"
 
 inline constexpr clap_version CLAP_VERSION{1, 2, 10};
 
 // Hosts of any 1.x release are compatible; 0.x were development versions.
 constexpr bool clap_version_is_compatible(clap_version v) {
-  return v.major >= 1;
+    return v.major >= 1;
 }
 
 inline constexpr clap_id CLAP_INVALID_ID = UINT32_MAX;
@@ -392,8 +372,7 @@ inline constexpr char CLAP_EXT_STATE[] = "clap.state";
 inline constexpr char CLAP_EXT_LATENCY[] = "clap.latency";
 inline constexpr char CLAP_EXT_TAIL[] = "clap.tail";
 inline constexpr char CLAP_EXT_AUDIO_PORTS[] = "clap.audio-ports";
-inline constexpr char CLAP_EXT_CONFIGURABLE_AUDIO_PORTS[] =
-    "clap.configurable-audio-ports/1";
+inline constexpr char CLAP_EXT_CONFIGURABLE_AUDIO_PORTS[] = "clap.configurable-audio-ports/1";
 inline constexpr char CLAP_EXT_CONFIGURABLE_AUDIO_PORTS_COMPAT[] =
     "clap.configurable-audio-ports.draft1";
 
@@ -444,23 +423,15 @@ inline constexpr clap_param_info_flags CLAP_PARAM_IS_HIDDEN = 1u << 2;
 inline constexpr clap_param_info_flags CLAP_PARAM_IS_READONLY = 1u << 3;
 inline constexpr clap_param_info_flags CLAP_PARAM_IS_BYPASS = 1u << 4;
 inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE = 1u << 5;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_NOTE_ID =
-    1u << 6;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_KEY = 1u
-                                                                           << 7;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_CHANNEL =
-    1u << 8;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_PORT =
-    1u << 9;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_NOTE_ID = 1u << 6;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_KEY = 1u << 7;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_CHANNEL = 1u << 8;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_AUTOMATABLE_PER_PORT = 1u << 9;
 inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE = 1u << 10;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_NOTE_ID =
-    1u << 11;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_KEY =
-    1u << 12;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_CHANNEL =
-    1u << 13;
-inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_PORT =
-    1u << 14;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_NOTE_ID = 1u << 11;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_KEY = 1u << 12;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_CHANNEL = 1u << 13;
+inline constexpr clap_param_info_flags CLAP_PARAM_IS_MODULATABLE_PER_PORT = 1u << 14;
 inline constexpr clap_param_info_flags CLAP_PARAM_REQUIRES_PROCESS = 1u << 15;
 inline constexpr clap_param_info_flags CLAP_PARAM_IS_ENUM = 1u << 16;
 
@@ -476,8 +447,7 @@ inline constexpr clap_param_clear_flags CLAP_PARAM_CLEAR_MODULATIONS = 1u << 2;
 inline constexpr std::uint32_t CLAP_AUDIO_PORT_IS_MAIN = 1u << 0;
 inline constexpr std::uint32_t CLAP_AUDIO_PORT_SUPPORTS_64BITS = 1u << 1;
 inline constexpr std::uint32_t CLAP_AUDIO_PORT_PREFERS_64BITS = 1u << 2;
-inline constexpr std::uint32_t CLAP_AUDIO_PORT_REQUIRES_COMMON_SAMPLE_SIZE =
-    1u << 3;
+inline constexpr std::uint32_t CLAP_AUDIO_PORT_REQUIRES_COMMON_SAMPLE_SIZE = 1u << 3;
 
 inline constexpr std::uint32_t CLAP_AUDIO_PORTS_RESCAN_NAMES = 1u << 0;
 inline constexpr std::uint32_t CLAP_AUDIO_PORTS_RESCAN_FLAGS = 1u << 1;
@@ -490,14 +460,12 @@ inline constexpr std::uint32_t CLAP_AUDIO_PORTS_RESCAN_LIST = 1u << 5;
 // the identifier `stored`, terminator included. The walk stops at the first
 // difference, so it never reads past the end of the shorter of the two.
 template <std::size_t N>
-constexpr bool is_id(const char *id, const char (&stored)[N]) noexcept {
-  if (id == nullptr)
-    return false;
-  for (std::size_t i = 0; i < N; ++i) {
-    if (id[i] != stored[i])
-      return false;
-  }
-  return true;
+constexpr bool is_id(const char* id, const char (&stored)[N]) noexcept {
+    if (id == nullptr) return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (id[i] != stored[i]) return false;
+    }
+    return true;
 }
 
 namespace layout {
@@ -508,24 +476,22 @@ namespace layout {
 #if defined(__i386__) && !defined(_WIN32) && !defined(__CYGWIN__)
 inline constexpr int GROUP = 2;
 #else
-inline constexpr int GROUP = sizeof(void *) == 8 ? 0 : 1;
+inline constexpr int GROUP = sizeof(void*) == 8 ? 0 : 1;
 #endif
 
 constexpr std::size_t pick(std::size_t b64, std::size_t b32, std::size_t b32i) {
-  return GROUP == 0 ? b64 : GROUP == 1 ? b32 : b32i;
+    return GROUP == 0 ? b64 : GROUP == 1 ? b32 : b32i;
 }
 
-} // namespace layout
+}  // namespace layout
 
-#define ORBA_CLAP_PIN(type, b64, b32, b32i, a64, a32, a32i)                    \
-  static_assert(                                                               \
-      sizeof(type) == ::orba::clap::abi::layout::pick(b64, b32, b32i) &&       \
-          alignof(type) == ::orba::clap::abi::layout::pick(a64, a32, a32i),    \
-      #type " size or alignment")
-#define ORBA_CLAP_AT(type, member, b64, b32, b32i)                             \
-  static_assert(offsetof(type, member) ==                                      \
-                    ::orba::clap::abi::layout::pick(b64, b32, b32i),           \
-                #type "." #member " offset")
+#define ORBA_CLAP_PIN(type, b64, b32, b32i, a64, a32, a32i)                             \
+    static_assert(sizeof(type) == ::orba::clap::abi::layout::pick(b64, b32, b32i) &&    \
+                      alignof(type) == ::orba::clap::abi::layout::pick(a64, a32, a32i), \
+                  #type " size or alignment")
+#define ORBA_CLAP_AT(type, member, b64, b32, b32i)                                           \
+    static_assert(offsetof(type, member) == ::orba::clap::abi::layout::pick(b64, b32, b32i), \
+                  #type "." #member " offset")
 
 ORBA_CLAP_PIN(clap_version, 12, 12, 12, 4, 4, 4);
 ORBA_CLAP_AT(clap_version, minor, 4, 4, 4);
@@ -721,20 +687,17 @@ ORBA_CLAP_AT(clap_audio_port_configuration_request, port_type, 16, 12, 12);
 ORBA_CLAP_AT(clap_audio_port_configuration_request, port_details, 24, 16, 16);
 
 ORBA_CLAP_PIN(clap_plugin_configurable_audio_ports, 16, 8, 8, 8, 4, 4);
-ORBA_CLAP_AT(clap_plugin_configurable_audio_ports, apply_configuration, 8, 4,
-             4);
+ORBA_CLAP_AT(clap_plugin_configurable_audio_ports, apply_configuration, 8, 4, 4);
 
 #undef ORBA_CLAP_PIN
 #undef ORBA_CLAP_AT
 
-static_assert(sizeof(CLAP_PLUGIN_FACTORY_ID) == 20 &&
-              sizeof(CLAP_EXT_PARAMS) == 12 && sizeof(CLAP_EXT_STATE) == 11 &&
-              sizeof(CLAP_EXT_LATENCY) == 13 && sizeof(CLAP_EXT_TAIL) == 10 &&
-              sizeof(CLAP_EXT_AUDIO_PORTS) == 17 &&
+static_assert(sizeof(CLAP_PLUGIN_FACTORY_ID) == 20 && sizeof(CLAP_EXT_PARAMS) == 12 &&
+              sizeof(CLAP_EXT_STATE) == 11 && sizeof(CLAP_EXT_LATENCY) == 13 &&
+              sizeof(CLAP_EXT_TAIL) == 10 && sizeof(CLAP_EXT_AUDIO_PORTS) == 17 &&
               sizeof(CLAP_EXT_CONFIGURABLE_AUDIO_PORTS) == 32 &&
               sizeof(CLAP_EXT_CONFIGURABLE_AUDIO_PORTS_COMPAT) == 37);
 static_assert(CLAP_PARAM_IS_ENUM == 0x10000 && CLAP_PARAM_RESCAN_ALL == 8 &&
-              CLAP_TRANSPORT_IS_PLAYING == 0x10 &&
-              CLAP_SECTIME_FACTOR == 2147483648);
+              CLAP_TRANSPORT_IS_PLAYING == 0x10 && CLAP_SECTIME_FACTOR == 2147483648);
 
-} // namespace orba::clap::abi
+}  // namespace orba::clap::abi
