@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "orba/core/param.h"
+
+// Parameter text typed by a user, read the same way by every host wrapper.
+// Nothing here depends on the process locale.
+namespace orba {
+
+// Trims Unicode white space, then by kind:
+// - Choice: the first name equal to the text ignoring the case of A-Z gives its
+//   index; failing that, the whole text as a number.
+// - Toggle: "0", "off", "false" give 0 and "1", "on", "true" give 1 (A-Z in
+//   any case); anything else gives nothing.
+// - Float and Meter: the text up to its first white space, less every trailing
+//   alphabetic character or '%', as a number ("250 ms" 250, "-6dB" -6).
+// The number comes back as written: not clamped, rounded or scaled by a unit
+// ("2 kHz" is 2, "50%" is 50). Text that is not valid UTF-8 gives nothing.
+std::optional<double> parse_param_text(const ParamInfo& info, std::string_view text);
+// The same, parsed straight to 32 bits so the value is rounded only once.
+std::optional<float> parse_param_text_f32(const ParamInfo& info, std::string_view text);
+
+// A decimal number filling the whole text: an optional sign, digits with an
+// optional fraction and exponent (digits on at least one side of the point),
+// or inf, infinity or nan in any case. Too large a magnitude gives infinity,
+// too small a zero.
+std::optional<double> parse_number(std::string_view text);
+std::optional<float> parse_number_f32(std::string_view text);
+
+bool is_valid_utf8(std::string_view text);
+// The Unicode White_Space and Alphabetic properties.
+bool is_white_space(char32_t c);
+bool is_alphabetic(char32_t c);
+// `text` must be valid UTF-8.
+std::string_view trim_white_space(std::string_view text);
+
+}  // namespace orba
