@@ -152,7 +152,19 @@ class Parser {
     Result<Node> number();
     Result<Node> name();
     Result<Node> call(std::string name);
-    bool enter();
+
+    // One level of nesting, held while its inner text is read.
+    class Level {
+      public:
+        explicit Level(Parser& p);
+        ~Level();
+        Level(const Level&) = delete;
+        Level& operator=(const Level&) = delete;
+        bool too_deep() const;
+
+      private:
+        Parser& parser_;
+    };
 
     std::uint32_t depth_ = 0;
 };
