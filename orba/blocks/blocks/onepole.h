@@ -18,21 +18,21 @@ extern const BlockInfo INFO;
 std::unique_ptr<Block> make();
 
 class OnePole final : public Block {
-public:
-  void prepare(std::size_t channels, float sample_rate) override;
-  void control(std::span<const float> args) override;
-  void process(Frame &frame, std::size_t phase) override;
+  public:
+    void prepare(std::size_t channels, float sample_rate) override;
+    void control(std::span<const float> args) override;
+    void process(Frame& frame, std::size_t phase) override;
 
-  // The low-pass coefficient in force, 1 - exp(-2 pi f / sample_rate).
-  float coefficient() const { return coefficient_; }
+    // The low-pass coefficient in force, 1 - exp(-2 pi f / sample_rate).
+    float coefficient() const { return coefficient_; }
 
-private:
-  std::vector<float> states_; // low-pass memory per channel
-  biquad::Smoothed log_freq_; // log2 Hz
-  float sample_rate_ = 0.0f;
-  float smoothing_ = 0.0f;
-  float coefficient_ = 0.0f;
-  bool highpass_ = false;
+  private:
+    std::vector<float> states_;  // low-pass memory per channel
+    biquad::Smoothed log_freq_;  // log2 Hz
+    float sample_rate_ = 0.0f;
+    float smoothing_ = 0.0f;
+    float coefficient_ = 0.0f;
+    bool highpass_ = false;
 };
 
-} // namespace orba::blocks::onepole
+}  // namespace orba::blocks::onepole
