@@ -13,10 +13,10 @@ namespace orba {
 // One argument of a block as graph text names it. Values reach the block in
 // the order of its table.
 struct ArgInfo {
-    std::string_view name;
-    std::string_view unit;                      // may be empty
-    std::span<const std::string_view> choices;  // names of 0, 1, 2 ...; may be empty
-    std::string_view help;
+    std::string_view name{};
+    std::string_view unit{};                      // may be empty
+    std::span<const std::string_view> choices{};  // names of 0, 1, 2 ...; may be empty
+    std::string_view help{};
     float min = 0.0f;
     float max = 0.0f;
     float default_value = 0.0f;  // also replaces a value that is not a number
@@ -27,11 +27,11 @@ class Block;
 
 // A block type's constant description, `INFO` in the block's own file.
 struct BlockInfo {
-    std::string_view name;
-    std::string_view help;
-    std::span<const ArgInfo> args;
-    std::span<const std::string_view> meters;
-    std::unique_ptr<Block> (*make)();
+    std::string_view name{};
+    std::string_view help{};
+    std::span<const ArgInfo> args{};
+    std::span<const std::string_view> meters{};
+    std::unique_ptr<Block> (*make)() = nullptr;
 };
 
 // A DSP unit a graph can contain. Blocks never see parameters, expressions or

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> save(const ParamSet& params) {
         size += 4 + 4 * p.slot_count();
     std::vector<std::uint8_t> out;
     out.reserve(size);
-    out.insert(out.end(), {'O', 'R', 'B', 'A'});
+    for (char c : {'O', 'R', 'B', 'A'}) out.push_back(static_cast<std::uint8_t>(c));
     put_u32(out, VERSION);
     put_u32(out, static_cast<std::uint32_t>(params.size()));
     for (const Param& p : params.params()) {
