@@ -1,0 +1,306 @@
+#include "orba/blocks/blocks/harmonic_eq.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+namespace orba::blocks::harmonic_eq {
+namespace {
+
+constexpr double PI = std::numbers::pi;
+
+// fundamental_hz, harmonics, first, gain_db, tilt_db_oct, odd_db, even_db,
+// bandwidth, stretch, trim_1_db .. trim_8_db.
+struct Args {
+    std::array<float, 17> values{110, 8, 1, 0, 0, 0, 0, 0.25f, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+    Args& set(std::size_t index, float value) {
+        values[index] = value;
+        return *this;
+    }
+    operator std::span<const float>() const { return values; }
+};
+
+enum : std::size_t { FUNDAMENTAL, HARMONICS, FIRST, GAIN, TILT, ODD, EVEN, BANDWIDTH, STRETCH };
+constexpr std::size_t trim(std::size_t harmonic) {
+    return 8 + harmonic;
+}
+
+double to_db(double gain) {
+    return 20.0 * std::log10(gain);
+}
+
+double band_db(const biquad::Coeffs& c, double freq, double rate) {
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * PI * freq / rate);
+    const std::complex<double> num = double(c.b0) + z1 * (double(c.b1) + z1 * double(c.b2));
+    const std::complex<double> den = 1.0 + z1 * (double(c.a1) + z1 * double(c.a2));
+    return to_db(std::abs(num / den));
+}
+
+// The centre of a peaking band, recovered from its coefficients: with
+// beta = alpha / A, a2 = (1 - beta) / (1 + beta) and a1 = -2 cos w0 / (1 + beta).
+double centre_hz(const biquad::Coeffs& c, double rate) {
+    const double beta = (1.0 - double(c.a2)) / (1.0 + double(c.a2));
+    return std::acos(-double(c.a1) * (1.0 + beta) / 2.0) * rate / (2.0 * PI);
+}
+
+// Harmonic numbers of the active bands.
+std::vector<int> active_bands(const HarmonicEq& eq) {
+    std::vector<int> bands;
+    for (int h = 1; h <= 32; ++h) {
+        if (eq.active(h)) bands.push_back(h);
+    }
+    return bands;
+}
+
+std::vector<int> range(int first, int last) {
+    std::vector<int> bands;
+    for (int h = first; h <= last; ++h)
+        bands.push_back(h);
+    return bands;
+}
+
+HarmonicEq controlled(const Args& args, float rate = 48000.0f) {
+    HarmonicEq eq;
+    eq.prepare(1, rate);
+    eq.control(args);
+    return eq;
+}
+
+// Steady-state gain in dB of a sine through the block: a quarter second to
+// settle, then one second correlated against sine and cosine.
+double sine_gain_db(HarmonicEq& eq, const Args& args, double freq, float rate) {
+    eq.prepare(1, rate);
+    Frame frame;
+    frame.resize(1);
+    const std::size_t settle = static_cast<std::size_t>(rate) / 4;
+    const std::size_t window = static_cast<std::size_t>(rate);
+    double in_phase = 0.0;
+    double quadrature = 0.0;
+    for (std::size_t start = 0; start < settle + window; start += SLICE) {
+        eq.control(args);
+        frame.frames = SLICE;
+        for (std::size_t j = 0; j < SLICE; ++j) {
+            frame.data[0][j] =
+                static_cast<float>(std::sin(2.0 * PI * freq * double(start + j) / rate));
+        }
+        eq.process(frame, 0);
+        for (std::size_t j = 0; j < SLICE; ++j) {
+            const std::size_t n = start + j;
+            if (n < settle || n >= settle + window) continue;
+            const double phase = 2.0 * PI * freq * double(n) / rate;
+            in_phase += frame.data[0][j] * std::sin(phase);
+            quadrature += frame.data[0][j] * std::cos(phase);
+        }
+    }
+    return to_db(2.0 * std::hypot(in_phase, quadrature) / double(window));
+}
+
+TEST(HarmonicEq, ArgumentTableListsSeventeenLevelsAndShapes) {
+    EXPECT_EQ(INFO.name, "harmonic_eq");
+    const std::vector<std::string_view> names = {
+        "fundamental_hz", "harmonics", "first",     "gain_db",   "tilt_db_oct", "odd_db",
+        "even_db",        "bandwidth", "stretch",   "trim_1_db", "trim_2_db",   "trim_3_db",
+        "trim_4_db",      "trim_5_db", "trim_6_db", "trim_7_db", "trim_8_db"};
+    ASSERT_EQ(INFO.args.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(INFO.args[i].name, names[i]);
+        EXPECT_TRUE(INFO.args[i].choices.empty());
+        EXPECT_FALSE(INFO.args[i].constant);
+        if (i >= trim(1)) {
+            EXPECT_EQ(INFO.args[i].unit, "dB");
+            EXPECT_EQ(INFO.args[i].min, -24.0f);
+            EXPECT_EQ(INFO.args[i].max, 24.0f);
+        }
+    }
+    EXPECT_EQ(INFO.args[TILT].min, -12.0f);
+    EXPECT_EQ(INFO.args[BANDWIDTH].default_value, 0.25f);
+    EXPECT_EQ(INFO.args[STRETCH].max, 0.02f);
+}
+
+TEST(HarmonicEq, WithEveryLevelAtZeroTheBlockIsAnExactPassThrough) {
+    HarmonicEq eq;
+    eq.prepare(2, 48000.0f);
+    Frame frame;
+    frame.resize(2);
+    frame.frames = SLICE;
+    for (int period = 0; period < 10; ++period) {
+        eq.control(Args{});
+        SliceArray input{};
+        for (std::size_t j = 0; j < SLICE; ++j)
+            input[j] = std::sin(0.3f * float(period * 32 + j));
+        frame.data[0] = input;
+        frame.data[1] = input;
+        eq.process(frame, 0);
+        EXPECT_EQ(frame.data[0], input);
+        EXPECT_EQ(frame.data[1], input);
+    }
+    EXPECT_TRUE(active_bands(eq).empty());
+}
+
+TEST(HarmonicEq, BandsSitOnTheHarmonicsWithQOfFourTimesTheHarmonicNumber) {
+    const HarmonicEq eq = controlled(Args{}.set(FUNDAMENTAL, 100).set(GAIN, 6));
+    EXPECT_EQ(active_bands(eq), range(1, 8));
+    for (int h = 1; h <= 8; ++h) {
+        const double f = 100.0 * h;
+        EXPECT_NEAR(centre_hz(eq.band(h), 48000.0), f, 0.1) << h;
+        EXPECT_NEAR(band_db(eq.band(h), f, 48000.0), 6.0, 0.001) << h;
+        // A band that is 25 Hz wide at every harmonic: Q = 100 h / 25.
+        const biquad::Coeffs expected = biquad::design(biquad::PEAK, f, 4.0f * h, 6.0f, 48000.0f);
+        EXPECT_NEAR(eq.band(h).a2, expected.a2, 1e-6f) << h;
+        EXPECT_NEAR(eq.band(h).b0, expected.b0, 1e-6f) << h;
+        EXPECT_NEAR(eq.band(h).b2, expected.b2, 1e-6f) << h;
+    }
+}
+
+TEST(HarmonicEq, SinesOnTheHarmonicsAreLiftedAndThoseBetweenMuchLess) {
+    const Args args = Args{}.set(FUNDAMENTAL, 100).set(GAIN, 6);
+    const HarmonicEq bands = controlled(args);
+    for (double freq : {100.0, 250.0, 300.0, 650.0, 800.0, 2000.0}) {
+        // What the chain of bands should do to this sine ...
+        double chain_db = 0.0;
+        for (int h = 1; h <= 8; ++h)
+            chain_db += band_db(bands.band(h), freq, 48000.0);
+        // ... and what it does.
+        HarmonicEq eq;
+        const double measured = sine_gain_db(eq, args, freq, 48000.0f);
+        EXPECT_NEAR(measured, chain_db, 0.01) << freq;
+        const bool on_a_harmonic = std::fmod(freq, 100.0) == 0.0 && freq <= 800.0;
+        if (on_a_harmonic) {
+            EXPECT_GE(measured, 6.0) << freq;
+        } else {
+            EXPECT_LT(measured, 1.0) << freq;
+        }
+    }
+}
+
+TEST(HarmonicEq, FirstAndHarmonicsChooseTheBands) {
+    struct Case {
+        float first, harmonics;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {1, 8, range(1, 8)},    {2, 8, range(2, 9)},       {30, 8, range(30, 32)},
+        {1, 1, range(1, 1)},    {1, 32, range(1, 32)},     {2.5f, 3, range(3, 5)},
+        {3, 2.5f, range(3, 5)}, {2.4f, 2.4f, range(2, 3)},
+    };
+    for (const Case& c : cases) {
+        const HarmonicEq eq = controlled(Args{}
+                                             .set(FUNDAMENTAL, 50)
+                                             .set(GAIN, -3)
+                                             .set(FIRST, c.first)
+                                             .set(HARMONICS, c.harmonics));
+        EXPECT_EQ(active_bands(eq), c.expected) << c.first << " " << c.harmonics;
+    }
+}
+
+TEST(HarmonicEq, HarmonicsAtOrAbove45PercentOfTheRateAreLeftOut) {
+    const HarmonicEq eq =
+        controlled(Args{}.set(FUNDAMENTAL, 2000).set(HARMONICS, 32).set(GAIN, 3), 44100.0f);
+    EXPECT_EQ(active_bands(eq), range(1, 9));  // 18000 Hz in, 20000 Hz >= 19845 Hz out
+    EXPECT_NEAR(centre_hz(eq.band(9), 44100.0), 18000.0, 1.0);
+}
+
+TEST(HarmonicEq, StretchRaisesTheUpperBands) {
+    const HarmonicEq eq = controlled(Args{}.set(FUNDAMENTAL, 100).set(GAIN, 6).set(STRETCH, 0.02f));
+    // 8 sqrt(1 + 0.02 * 64) = 12.08 times the fundamental.
+    EXPECT_NEAR(centre_hz(eq.band(8), 48000.0), 100.0 * 8.0 * std::sqrt(2.28), 0.5);
+    EXPECT_NEAR(centre_hz(eq.band(1), 48000.0), 100.0 * std::sqrt(1.02), 0.1);
+}
+
+TEST(HarmonicEq, TiltLiftsAndTrimsShapeTheBandGains) {
+    struct Case {
+        std::size_t arg;
+        float value;
+        std::array<double, 8> expected_db;  // harmonics 1 to 8; 0 means inactive
+    };
+    const Case cases[] = {
+        {TILT, 3, {0, 3, 4.755, 6, 6.966, 7.755, 8.422, 9}},
+        {ODD, -6, {-6, 0, -6, 0, -6, 0, -6, 0}},
+        {EVEN, 4, {0, 4, 0, 4, 0, 4, 0, 4}},
+        {trim(3), 5, {0, 0, 5, 0, 0, 0, 0, 0}},
+        {trim(8), -24, {0, 0, 0, 0, 0, 0, 0, -24}},
+        {GAIN, 0.01f, {0, 0, 0, 0, 0, 0, 0, 0}},  // inside +-0.02 dB: no band at all
+        {GAIN, 0.03f, {0.03, 0.03, 0.03, 0.03, 0.03, 0.03, 0.03, 0.03}},
+    };
+    for (const Case& c : cases) {
+        const HarmonicEq eq = controlled(Args{}.set(FUNDAMENTAL, 100).set(c.arg, c.value));
+        for (int h = 1; h <= 8; ++h) {
+            const double expected = c.expected_db[h - 1];
+            EXPECT_EQ(eq.active(h), expected != 0.0) << c.arg << " harmonic " << h;
+            if (expected != 0.0) {
+                EXPECT_NEAR(band_db(eq.band(h), 100.0 * h, 48000.0), expected, 0.002)
+                    << c.arg << " harmonic " << h;
+            }
+        }
+    }
+}
+
+TEST(HarmonicEq, BandGainIsHeldWithin36Decibels) {
+    // 24 dB base plus 12 dB per octave reaches 60 dB at harmonic 8.
+    const HarmonicEq eq = controlled(Args{}.set(FUNDAMENTAL, 100).set(GAIN, 24).set(TILT, 12));
+    EXPECT_NEAR(band_db(eq.band(2), 200.0, 48000.0), 36.0, 0.01);
+    EXPECT_NEAR(band_db(eq.band(8), 800.0, 48000.0), 36.0, 0.01);
+}
+
+TEST(HarmonicEq, NarrowBandsStopAtQ300) {
+    // 20 Hz * 0.02 is a 0.4 Hz band: Q would be 50 at harmonic 1 and 1600 at 32.
+    const HarmonicEq eq = controlled(
+        Args{}.set(FUNDAMENTAL, 20).set(HARMONICS, 32).set(GAIN, 6).set(BANDWIDTH, 0.02f));
+    const biquad::Coeffs q50 = biquad::design(biquad::PEAK, 20.0f, 50.0f, 6.0f, 48000.0f);
+    const biquad::Coeffs q300 = biquad::design(biquad::PEAK, 640.0f, 300.0f, 6.0f, 48000.0f);
+    EXPECT_NEAR(eq.band(1).a2, q50.a2, 1e-6f);
+    EXPECT_NEAR(eq.band(32).a2, q300.a2, 1e-6f);
+    EXPECT_NEAR(eq.band(32).b0, q300.b0, 1e-6f);
+}
+
+TEST(HarmonicEq, FundamentalGlideLeavesOnePercentAfterAbout37Milliseconds) {
+    for (float rate : {44100.0f, 48000.0f, 96000.0f}) {
+        HarmonicEq eq;
+        eq.prepare(1, rate);
+        const Args from_args = Args{}.set(FUNDAMENTAL, 400).set(HARMONICS, 1).set(GAIN, 6);
+        eq.control(from_args);
+        // The first control after prepare lands on its target.
+        EXPECT_NEAR(centre_hz(eq.band(1), rate), 400.0, 0.2) << rate;
+
+        const Args to_args = Args{from_args}.set(FUNDAMENTAL, 1600);
+        int periods = 0;
+        double remaining = 1.0;
+        while (remaining > 0.01 && periods < 1000) {
+            eq.control(to_args);
+            ++periods;
+            remaining = (std::log2(1600.0) - std::log2(centre_hz(eq.band(1), rate))) / 2.0;
+            if (periods == 1) {
+                EXPECT_NEAR(remaining, std::exp(-32.0 / (0.008 * rate)), 1e-3) << rate;
+            }
+        }
+        // 8 ms * ln(100) = 36.8 ms.
+        const double ms = periods * 32 * 1000.0 / rate;
+        EXPECT_GE(ms, 36.7) << rate;
+        EXPECT_LE(ms, 36.9 + 32 * 1000.0 / rate) << rate;
+    }
+}
+
+TEST(HarmonicEq, RingingDecaysToExactSilence) {
+    HarmonicEq eq;
+    eq.prepare(1, 48000.0f);
+    Frame frame;
+    frame.resize(1);
+    frame.frames = SLICE;
+    frame.data[0][0] = 1.0f;
+    const Args args = Args{}.set(FUNDAMENTAL, 200).set(GAIN, 12).set(BANDWIDTH, 0.1f);
+    for (int period = 0; period < 3000; ++period) {  // two seconds
+        eq.control(args);
+        eq.process(frame, 0);
+        if (period + 1 < 3000) frame.data[0].fill(0.0f);
+    }
+    for (float y : frame.data[0])
+        EXPECT_EQ(y, 0.0f);
+}
+
+}  // namespace
+}  // namespace orba::blocks::harmonic_eq
