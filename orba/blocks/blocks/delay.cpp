@@ -9,72 +9,54 @@
 namespace orba::blocks::delay {
 namespace {
 
-enum : std::size_t {
-  TIME_MS,
-  FEEDBACK,
-  DAMP_HZ,
-  MODE,
-  MOD_DEPTH_MS,
-  MOD_RATE_HZ,
-  MAX_MS
-};
+enum : std::size_t { TIME_MS, FEEDBACK, DAMP_HZ, MODE, MOD_DEPTH_MS, MOD_RATE_HZ, MAX_MS };
 
 constexpr std::string_view MODES[] = {"normal", "pingpong"};
 
 constexpr ArgInfo ARGS[] = {
-    {"time_ms",
-     "ms",
-     {},
-     "The delay. Bind it to sync(beats) to lock it to the tempo.",
-     0.1f,
-     4000.0f,
-     250.0f,
-     false},
-    {"feedback",
-     "",
-     {},
-     "How much of the output returns to the input. It stays below 1 so the "
-     "echoes die away.",
-     0.0f,
-     0.97f,
-     0.35f,
-     false},
-    {"damp_hz",
-     "Hz",
-     {},
-     "A low-pass in the feedback path, so each repeat is darker.",
-     200.0f,
-     20000.0f,
-     8000.0f,
-     false},
-    {"mode", "", MODES,
-     "pingpong bounces the echoes between left and right when there are two "
-     "channels.",
-     0.0f, 1.0f, 0.0f, false},
-    {"mod_depth_ms",
-     "ms",
-     {},
-     "How far the delay time swings from an LFO.",
-     0.0f,
-     20.0f,
-     0.0f,
-     false},
-    {"mod_rate_hz",
-     "Hz",
-     {},
-     "The speed of that swing.",
-     0.02f,
-     20.0f,
-     0.5f,
-     false},
-    {"max_ms",
-     "ms",
-     {},
-     "The longest delay the line can hold. Sets the memory used.",
-     10.0f,
-     4000.0f,
-     2000.0f,
-     true},
+    {.name = "time_ms",
+     .unit = "ms",
+     .help = "The delay. Bind it to sync(beats) to lock it to the tempo.",
+     .min = 0.1f,
+     .max = 4000.0f,
+     .default_value = 250.0f},
+    {.name = "feedback",
+     .help =
+         "How much of the output returns to the input. It stays below 1 so the echoes die away.",
+     .min = 0.0f,
+     .max = 0.97f,
+     .default_value = 0.35f},
+    {.name = "damp_hz",
+     .unit = "Hz",
+     .help = "A low-pass in the feedback path, so each repeat is darker.",
+     .min = 200.0f,
+     .max = 20000.0f,
+     .default_value = 8000.0f},
+    {.name = "mode",
+     .choices = MODES,
+     .help = "pingpong bounces the echoes between left and right when there are two channels.",
+     .min = 0.0f,
+     .max = 1.0f,
+     .default_value = 0.0f},
+    {.name = "mod_depth_ms",
+     .unit = "ms",
+     .help = "How far the delay time swings from an LFO.",
+     .min = 0.0f,
+     .max = 20.0f,
+     .default_value = 0.0f},
+    {.name = "mod_rate_hz",
+     .unit = "Hz",
+     .help = "The speed of that swing.",
+     .min = 0.02f,
+     .max = 20.0f,
+     .default_value = 0.5f},
+    {.name = "max_ms",
+     .unit = "ms",
+     .help = "The longest delay the line can hold. Sets the memory used.",
+     .min = 10.0f,
+     .max = 4000.0f,
+     .default_value = 2000.0f,
+     .constant = true},
 };
 
 constexpr double TWO_PI = 6.283185307179586;
@@ -82,86 +64,82 @@ constexpr double TWO_PI = 6.283185307179586;
 // Catmull-Rom through y1 (t = 0) and y2 (t = 1); y0 is the newer neighbour,
 // y3 the older one.
 inline float interpolate(float y0, float y1, float y2, float y3, float t) {
-  return y1 + t * (0.5f * (y2 - y0) +
-                   t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
-                        t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
+    return y1 + t * (0.5f * (y2 - y0) + t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
+                                             t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
 }
 
 // The delay clamped into the readable range [2, length - 4]; not-a-number
 // reads as the shortest delay rather than becoming an index.
 inline float clamp_delay(float delay, float longest) {
-  const float d = delay > 2.0f ? delay : 2.0f;
-  return d < longest ? d : longest;
+    const float d = delay > 2.0f ? delay : 2.0f;
+    return d < longest ? d : longest;
 }
 
 // One line as the kernels see it: the buffer, its length, the write position
 // and the damping state, kept in registers for the length of a slice.
 struct Tap {
-  float *buffer;
-  std::size_t length;
-  std::size_t write;
-  float state;
+    float* buffer;
+    std::size_t length;
+    std::size_t write;
+    float state;
 };
 
 // Slot of the oldest of the four points for a whole delay `whole`
 // (2 <= whole <= length - 4): write - whole - 2, reduced into [0, length).
-inline std::size_t oldest_slot(std::size_t write, std::size_t length,
-                               std::size_t whole) {
-  const std::size_t r = write + length - whole - 2;
-  return r >= length ? r - length : r;
+inline std::size_t oldest_slot(std::size_t write, std::size_t length, std::size_t whole) {
+    const std::size_t r = write + length - whole - 2;
+    return r >= length ? r - length : r;
 }
 
-inline float read_wrapped(const float *buffer, std::size_t length,
-                          std::size_t write, std::size_t whole, float t) {
-  const std::size_t r3 = oldest_slot(write, length, whole);
-  const std::size_t r2 = r3 + 1 == length ? 0 : r3 + 1;
-  const std::size_t r1 = r2 + 1 == length ? 0 : r2 + 1;
-  const std::size_t r0 = r1 + 1 == length ? 0 : r1 + 1;
-  return interpolate(buffer[r0], buffer[r1], buffer[r2], buffer[r3], t);
+inline float read_wrapped(const float* buffer, std::size_t length, std::size_t write,
+                          std::size_t whole, float t) {
+    const std::size_t r3 = oldest_slot(write, length, whole);
+    const std::size_t r2 = r3 + 1 == length ? 0 : r3 + 1;
+    const std::size_t r1 = r2 + 1 == length ? 0 : r2 + 1;
+    const std::size_t r0 = r1 + 1 == length ? 0 : r1 + 1;
+    return interpolate(buffer[r0], buffer[r1], buffer[r2], buffer[r3], t);
 }
 
-inline float read_any(const float *buffer, std::size_t length,
-                      std::size_t write, float delay) {
-  const float d = clamp_delay(delay, static_cast<float>(length - 4));
-  const float whole = std::floor(d);
-  return read_wrapped(buffer, length, write, static_cast<std::size_t>(whole),
-                      d - whole);
+inline float read_any(const float* buffer, std::size_t length, std::size_t write, float delay) {
+    const float d = clamp_delay(delay, static_cast<float>(length - 4));
+    const float whole = std::floor(d);
+    return read_wrapped(buffer, length, write, static_cast<std::size_t>(whole), d - whole);
 }
 
-inline float read_any(const Tap &tap, float delay) {
-  return read_any(tap.buffer, tap.length, tap.write, delay);
+inline float read_any(const Tap& tap, float delay) {
+    return read_any(tap.buffer, tap.length, tap.write, delay);
 }
 
-inline void push(Tap &tap, float sample) {
-  tap.buffer[tap.write] = sample;
-  tap.write = tap.write + 1 == tap.length ? 0 : tap.write + 1;
+inline void push(Tap& tap, float sample) {
+    tap.buffer[tap.write] = sample;
+    tap.write = tap.write + 1 == tap.length ? 0 : tap.write + 1;
 }
 
 // What one slice needs besides the lines and the audio.
 struct Slice {
-  std::size_t frames;
-  std::size_t phase;
-  float glide_start;
-  float glide_step; // glide target - glide start
-  double lfo_start[2];
-  double lfo_increment;
-  float depth;
-  float feedback;
-  float damping;
+    std::size_t frames;
+    std::size_t phase;
+    float glide_start;
+    float glide_step;  // glide target - glide start
+    double lfo_start[2];
+    double lfo_increment;
+    float depth;
+    float feedback;
+    float damping;
 };
 
 // The values written into the N lines for outputs y (already in the damping
 // states) and inputs x. Normal mode feeds every line its own repeats and
 // input; ping-pong crosses the repeats and puts the mono sum on the left only.
 template <std::size_t N, bool PingPong>
-inline void feed(Tap *taps, const float *x, float feedback, float *into) {
-  if constexpr (PingPong) {
-    into[0] = feedback * taps[1].state + 0.5f * (x[0] + x[1]);
-    into[1] = feedback * taps[0].state;
-  } else {
-    for (std::size_t c = 0; c < N; ++c)
-      into[c] = feedback * taps[c].state + x[c];
-  }
+inline void feed(Tap* taps, const float* x, float feedback, float* into) {
+    if constexpr (PingPong) {
+        into[0] = feedback * taps[1].state + 0.5f * (x[0] + x[1]);
+        into[1] = feedback * taps[0].state;
+    } else {
+        for (std::size_t c = 0; c < N; ++c)
+            into[c] = feedback * taps[c].state + x[c];
+    }
 }
 
 // The delay time does not move within the slice (no glide, no modulation), so
@@ -171,292 +149,268 @@ inline void feed(Tap *taps, const float *x, float feedback, float *into) {
 // gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is +0) or when a
 // neighbour is infinite (0 * inf is NaN).
 template <std::size_t N, bool PingPong>
-void run_fixed(Tap *taps, float *const *io, const Slice &s) {
-  const float d =
-      clamp_delay(s.glide_start, static_cast<float>(taps[0].length - 4));
-  const float floor_d = std::floor(d);
-  const auto whole = static_cast<std::size_t>(floor_d);
-  const float t = d - floor_d;
-  std::size_t j = 0;
-  while (j < s.frames) {
-    std::size_t run = s.frames - j;
-    std::size_t oldest[N];
-    for (std::size_t c = 0; c < N; ++c) {
-      const std::size_t length = taps[c].length;
-      oldest[c] = oldest_slot(taps[c].write, length, whole);
-      run = std::min(run, length - taps[c].write);
-      run = std::min(run, oldest[c] + 3 < length ? length - 3 - oldest[c] : 0);
+void run_fixed(Tap* taps, float* const* io, const Slice& s) {
+    const float d = clamp_delay(s.glide_start, static_cast<float>(taps[0].length - 4));
+    const float floor_d = std::floor(d);
+    const auto whole = static_cast<std::size_t>(floor_d);
+    const float t = d - floor_d;
+    std::size_t j = 0;
+    while (j < s.frames) {
+        std::size_t run = s.frames - j;
+        std::size_t oldest[N];
+        for (std::size_t c = 0; c < N; ++c) {
+            const std::size_t length = taps[c].length;
+            oldest[c] = oldest_slot(taps[c].write, length, whole);
+            run = std::min(run, length - taps[c].write);
+            run = std::min(run, oldest[c] + 3 < length ? length - 3 - oldest[c] : 0);
+        }
+        if (run == 0) {
+            float x[N], y[N], into[N];
+            for (std::size_t c = 0; c < N; ++c) {
+                x[c] = io[c][j];
+                y[c] = read_wrapped(taps[c].buffer, taps[c].length, taps[c].write, whole, t);
+                taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
+            }
+            feed<N, PingPong>(taps, x, s.feedback, into);
+            for (std::size_t c = 0; c < N; ++c) {
+                push(taps[c], into[c]);
+                io[c][j] = y[c];
+            }
+            ++j;
+            continue;
+        }
+        const float* from[N];
+        float* to[N];
+        float state[N];
+        for (std::size_t c = 0; c < N; ++c) {
+            from[c] = taps[c].buffer + oldest[c];
+            to[c] = taps[c].buffer + taps[c].write;
+            state[c] = taps[c].state;
+        }
+        for (std::size_t k = 0; k < run; ++k) {
+            float x[N], y[N];
+            for (std::size_t c = 0; c < N; ++c) {
+                const float* p = from[c] + k;
+                x[c] = io[c][j + k];
+                y[c] = interpolate(p[3], p[2], p[1], p[0], t);
+                state[c] = state[c] + s.damping * (y[c] - state[c]);
+            }
+            if constexpr (PingPong) {
+                to[0][k] = s.feedback * state[1] + 0.5f * (x[0] + x[1]);
+                to[1][k] = s.feedback * state[0];
+            } else {
+                for (std::size_t c = 0; c < N; ++c)
+                    to[c][k] = s.feedback * state[c] + x[c];
+            }
+            for (std::size_t c = 0; c < N; ++c)
+                io[c][j + k] = y[c];
+        }
+        for (std::size_t c = 0; c < N; ++c) {
+            taps[c].state = state[c];
+            taps[c].write += run;
+            if (taps[c].write == taps[c].length) taps[c].write = 0;
+        }
+        j += run;
     }
-    if (run == 0) {
-      float x[N], y[N], into[N];
-      for (std::size_t c = 0; c < N; ++c) {
-        x[c] = io[c][j];
-        y[c] = read_wrapped(taps[c].buffer, taps[c].length, taps[c].write,
-                            whole, t);
-        taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
-      }
-      feed<N, PingPong>(taps, x, s.feedback, into);
-      for (std::size_t c = 0; c < N; ++c) {
-        push(taps[c], into[c]);
-        io[c][j] = y[c];
-      }
-      ++j;
-      continue;
-    }
-    const float *from[N];
-    float *to[N];
-    float state[N];
-    for (std::size_t c = 0; c < N; ++c) {
-      from[c] = taps[c].buffer + oldest[c];
-      to[c] = taps[c].buffer + taps[c].write;
-      state[c] = taps[c].state;
-    }
-    for (std::size_t k = 0; k < run; ++k) {
-      float x[N], y[N];
-      for (std::size_t c = 0; c < N; ++c) {
-        const float *p = from[c] + k;
-        x[c] = io[c][j + k];
-        y[c] = interpolate(p[3], p[2], p[1], p[0], t);
-        state[c] = state[c] + s.damping * (y[c] - state[c]);
-      }
-      if constexpr (PingPong) {
-        to[0][k] = s.feedback * state[1] + 0.5f * (x[0] + x[1]);
-        to[1][k] = s.feedback * state[0];
-      } else {
-        for (std::size_t c = 0; c < N; ++c)
-          to[c][k] = s.feedback * state[c] + x[c];
-      }
-      for (std::size_t c = 0; c < N; ++c)
-        io[c][j + k] = y[c];
-    }
-    for (std::size_t c = 0; c < N; ++c) {
-      taps[c].state = state[c];
-      taps[c].write += run;
-      if (taps[c].write == taps[c].length)
-        taps[c].write = 0;
-    }
-    j += run;
-  }
 }
 
 // The delay time moves within the slice: a glide, an LFO or both. With
 // Modulated false the LFO term is left out, which changes nothing: a depth of
 // 0 times a sine is a zero and adding it leaves the glide as it was.
 template <std::size_t N, bool PingPong, bool Modulated>
-void run_moving(Tap *taps, float *const *io, const Slice &s) {
-  for (std::size_t j = 0; j < s.frames; ++j) {
-    const float position = static_cast<float>(s.phase + j + 1) / 32.0f;
-    const float glide = s.glide_start + s.glide_step * position;
-    float delay[N], x[N], y[N], into[N];
-    for (std::size_t c = 0; c < N; ++c) {
-      delay[c] = glide;
-      // One sin per channel per sample; ping-pong lines share the first.
-      if (Modulated && (!PingPong || c == 0)) {
-        const double q =
-            s.lfo_start[c] + s.lfo_increment * static_cast<double>(j);
-        const auto lfo =
-            static_cast<float>(std::sin(TWO_PI * (q - std::trunc(q))));
-        delay[c] = glide + s.depth * lfo;
-      } else if (Modulated) {
-        delay[c] = delay[0];
-      }
+void run_moving(Tap* taps, float* const* io, const Slice& s) {
+    for (std::size_t j = 0; j < s.frames; ++j) {
+        const float position = static_cast<float>(s.phase + j + 1) / 32.0f;
+        const float glide = s.glide_start + s.glide_step * position;
+        float delay[N], x[N], y[N], into[N];
+        for (std::size_t c = 0; c < N; ++c) {
+            delay[c] = glide;
+            // One sin per channel per sample; ping-pong lines share the first.
+            if (Modulated && (!PingPong || c == 0)) {
+                const double q = s.lfo_start[c] + s.lfo_increment * static_cast<double>(j);
+                const auto lfo = static_cast<float>(std::sin(TWO_PI * (q - std::trunc(q))));
+                delay[c] = glide + s.depth * lfo;
+            } else if (Modulated) {
+                delay[c] = delay[0];
+            }
+        }
+        for (std::size_t c = 0; c < N; ++c) {
+            x[c] = io[c][j];
+            y[c] = read_any(taps[c], delay[c]);
+        }
+        for (std::size_t c = 0; c < N; ++c) {
+            taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
+        }
+        feed<N, PingPong>(taps, x, s.feedback, into);
+        for (std::size_t c = 0; c < N; ++c) {
+            push(taps[c], into[c]);
+            io[c][j] = y[c];
+        }
     }
-    for (std::size_t c = 0; c < N; ++c) {
-      x[c] = io[c][j];
-      y[c] = read_any(taps[c], delay[c]);
-    }
-    for (std::size_t c = 0; c < N; ++c) {
-      taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
-    }
-    feed<N, PingPong>(taps, x, s.feedback, into);
-    for (std::size_t c = 0; c < N; ++c) {
-      push(taps[c], into[c]);
-      io[c][j] = y[c];
-    }
-  }
 }
 
 template <std::size_t N, bool PingPong>
-void run(Tap *taps, float *const *io, const Slice &s, bool fixed,
-         bool modulated) {
-  if (fixed) {
-    run_fixed<N, PingPong>(taps, io, s);
-  } else if (modulated) {
-    run_moving<N, PingPong, true>(taps, io, s);
-  } else {
-    run_moving<N, PingPong, false>(taps, io, s);
-  }
+void run(Tap* taps, float* const* io, const Slice& s, bool fixed, bool modulated) {
+    if (fixed) {
+        run_fixed<N, PingPong>(taps, io, s);
+    } else if (modulated) {
+        run_moving<N, PingPong, true>(taps, io, s);
+    } else {
+        run_moving<N, PingPong, false>(taps, io, s);
+    }
 }
 
-} // namespace
+}  // namespace
 
 const BlockInfo INFO = {
     "delay",
-    "A delay line. The block outputs only the delayed signal, so set the "
-    "node's `mix` to blend it "
-    "with the dry sound. For an echo use 100 ms or more with feedback. For a "
-    "chorus use 10 to 30 "
-    "ms with depth and no feedback and a mix of 0.5. For a flanger use 1 to 5 "
-    "ms with depth and "
+    "A delay line. The block outputs only the delayed signal, so set the node's `mix` to blend it "
+    "with the dry sound. For an echo use 100 ms or more with feedback. For a chorus use 10 to 30 "
+    "ms with depth and no feedback and a mix of 0.5. For a flanger use 1 to 5 ms with depth and "
     "feedback. For a vibrato use mix 1.",
     ARGS,
     {},
     &make,
 };
 
-std::unique_ptr<Block> make() { return std::make_unique<Delay>(); }
+std::unique_ptr<Block> make() {
+    return std::make_unique<Delay>();
+}
 
 float Line::read(float delay) const {
-  return read_any(buffer.data(), buffer.size(), write, delay);
+    return read_any(buffer.data(), buffer.size(), write, delay);
 }
 
 void Line::push(float sample) {
-  buffer[write] = sample;
-  write = write + 1 == buffer.size() ? 0 : write + 1;
+    buffer[write] = sample;
+    write = write + 1 == buffer.size() ? 0 : write + 1;
 }
 
 void Delay::configure(std::span<const float> args) {
-  if (args.size() > MAX_MS)
-    max_ms_ = args[MAX_MS];
+    if (args.size() > MAX_MS) max_ms_ = args[MAX_MS];
 }
 
 void Delay::prepare(std::size_t channels, float sample_rate) {
-  // 24 slots beyond the longest time: the read needs two points past the
-  // delay and one before it, and the maximum time stays clear of the clamp.
-  const float samples = sample_rate * (max_ms_ * 0.001f);
-  const std::size_t whole =
-      samples > 0.0f ? static_cast<std::size_t>(samples) : 0;
-  lines_ = {};
-  lines_.reserve(channels);
-  for (std::size_t c = 0; c < channels; ++c)
-    lines_.emplace_back(whole + 24);
-  sample_rate_ = sample_rate;
-  glide_start_ = 0.0f;
-  glide_target_ = 0.0f;
-  lfo_increment_ = 0.0;
-  lfo_phase_ = 0.0;
-  feedback_ = 0.0f;
-  damping_ = 0.0f;
-  depth_ = 0.0f;
-  pingpong_ = false;
-  primed_ = false;
+    // 24 slots beyond the longest time: the read needs two points past the
+    // delay and one before it, and the maximum time stays clear of the clamp.
+    const float samples = sample_rate * (max_ms_ * 0.001f);
+    const std::size_t whole = samples > 0.0f ? static_cast<std::size_t>(samples) : 0;
+    lines_ = {};
+    lines_.reserve(channels);
+    for (std::size_t c = 0; c < channels; ++c)
+        lines_.emplace_back(whole + 24);
+    sample_rate_ = sample_rate;
+    glide_start_ = 0.0f;
+    glide_target_ = 0.0f;
+    lfo_increment_ = 0.0;
+    lfo_phase_ = 0.0;
+    feedback_ = 0.0f;
+    damping_ = 0.0f;
+    depth_ = 0.0f;
+    pingpong_ = false;
+    primed_ = false;
 }
 
 void Delay::control(std::span<const float> args) {
-  if (args.size() < std::size(ARGS))
-    return;
-  const float target =
-      sample_rate_ * (std::fmin(args[TIME_MS], max_ms_) * 0.001f);
-  if (primed_) {
-    glide_start_ = glide_target_;
-  } else {
-    glide_start_ = target;
-    primed_ = true;
-  }
-  glide_target_ = target;
-  feedback_ = args[FEEDBACK];
-  // One-pole coefficient 1 - exp(-2 pi f / sample_rate), f kept below Nyquist.
-  const float cutoff =
-      std::min(std::max(args[DAMP_HZ], 1.0f), 0.49f * sample_rate_);
-  damping_ = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
-  depth_ = sample_rate_ * (args[MOD_DEPTH_MS] * 0.001f);
-  lfo_increment_ = static_cast<double>(args[MOD_RATE_HZ]) /
-                   static_cast<double>(sample_rate_);
-  pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;
+    if (args.size() < std::size(ARGS)) return;
+    const float target = sample_rate_ * (std::fmin(args[TIME_MS], max_ms_) * 0.001f);
+    if (primed_) {
+        glide_start_ = glide_target_;
+    } else {
+        glide_start_ = target;
+        primed_ = true;
+    }
+    glide_target_ = target;
+    feedback_ = args[FEEDBACK];
+    // One-pole coefficient 1 - exp(-2 pi f / sample_rate), f kept below Nyquist.
+    const float cutoff = std::min(std::max(args[DAMP_HZ], 1.0f), 0.49f * sample_rate_);
+    damping_ = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
+    depth_ = sample_rate_ * (args[MOD_DEPTH_MS] * 0.001f);
+    lfo_increment_ = static_cast<double>(args[MOD_RATE_HZ]) / static_cast<double>(sample_rate_);
+    pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;
 }
 
-void Delay::process(Frame &frame, std::size_t phase) {
-  const std::size_t frames = std::min(frame.frames, SLICE);
-  const std::size_t channels =
-      std::min({frame.channels, frame.data.size(), lines_.size()});
-  Slice s{};
-  s.frames = frames;
-  s.phase = phase;
-  s.glide_start = glide_start_;
-  s.glide_step = glide_target_ - glide_start_;
-  s.lfo_increment = lfo_increment_;
-  s.depth = depth_;
-  s.feedback = feedback_;
-  s.damping = damping_;
-  // A constant glide adds (target - start) * position = 0 to the start, so
-  // the delay is the start itself on every sample.
-  const bool modulated = depth_ != 0.0f;
-  const bool fixed = !modulated && glide_start_ == glide_target_ &&
-                     std::isfinite(glide_start_);
+void Delay::process(Frame& frame, std::size_t phase) {
+    const std::size_t frames = std::min(frame.frames, SLICE);
+    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    Slice s{};
+    s.frames = frames;
+    s.phase = phase;
+    s.glide_start = glide_start_;
+    s.glide_step = glide_target_ - glide_start_;
+    s.lfo_increment = lfo_increment_;
+    s.depth = depth_;
+    s.feedback = feedback_;
+    s.damping = damping_;
+    // A constant glide adds (target - start) * position = 0 to the start, so
+    // the delay is the start itself on every sample.
+    const bool modulated = depth_ != 0.0f;
+    const bool fixed = !modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
 
-  if (pingpong_ && channels == 2) {
-    Tap taps[2];
-    float *io[2] = {frame.channel(0), frame.channel(1)};
-    for (std::size_t c = 0; c < 2; ++c) {
-      Line &line = lines_[c];
-      taps[c] = {line.buffer.data(), line.buffer.size(), line.write,
-                 line.damping};
+    if (pingpong_ && channels == 2) {
+        Tap taps[2];
+        float* io[2] = {frame.channel(0), frame.channel(1)};
+        for (std::size_t c = 0; c < 2; ++c) {
+            Line& line = lines_[c];
+            taps[c] = {line.buffer.data(), line.buffer.size(), line.write, line.damping};
+        }
+        s.lfo_start[0] = lfo_phase_;
+        s.lfo_start[1] = lfo_phase_;
+        run<2, true>(taps, io, s, fixed, modulated);
+        for (std::size_t c = 0; c < 2; ++c) {
+            lines_[c].write = taps[c].write;
+            lines_[c].damping = taps[c].state;
+        }
+    } else {
+        // Channels run in pairs so that two independent damping recursions
+        // overlap in the pipeline.
+        std::size_t c = 0;
+        while (c < channels) {
+            const std::size_t count = channels - c >= 2 ? 2 : 1;
+            Tap taps[2];
+            float* io[2] = {frame.channel(c), nullptr};
+            for (std::size_t k = 0; k < count; ++k) {
+                Line& line = lines_[c + k];
+                taps[k] = {line.buffer.data(), line.buffer.size(), line.write, line.damping};
+                io[k] = frame.channel(c + k);
+                // Each channel's LFO runs a quarter cycle ahead of the previous one.
+                s.lfo_start[k] = lfo_phase_ + 0.25 * static_cast<double>(c + k);
+            }
+            if (count == 2) {
+                run<2, false>(taps, io, s, fixed, modulated);
+            } else {
+                run<1, false>(taps, io, s, fixed, modulated);
+            }
+            for (std::size_t k = 0; k < count; ++k) {
+                lines_[c + k].write = taps[k].write;
+                lines_[c + k].damping = taps[k].state;
+            }
+            c += count;
+        }
     }
-    s.lfo_start[0] = lfo_phase_;
-    s.lfo_start[1] = lfo_phase_;
-    run<2, true>(taps, io, s, fixed, modulated);
-    for (std::size_t c = 0; c < 2; ++c) {
-      lines_[c].write = taps[c].write;
-      lines_[c].damping = taps[c].state;
-    }
-  } else {
-    // Channels run in pairs so that two independent damping recursions
-    // overlap in the pipeline.
-    std::size_t c = 0;
-    while (c < channels) {
-      const std::size_t count = channels - c >= 2 ? 2 : 1;
-      Tap taps[2];
-      float *io[2] = {frame.channel(c), nullptr};
-      for (std::size_t k = 0; k < count; ++k) {
-        Line &line = lines_[c + k];
-        taps[k] = {line.buffer.data(), line.buffer.size(), line.write,
-                   line.damping};
-        io[k] = frame.channel(c + k);
-        // Each channel's LFO runs a quarter cycle ahead of the previous one.
-        s.lfo_start[k] = lfo_phase_ + 0.25 * static_cast<double>(c + k);
-      }
-      if (count == 2) {
-        run<2, false>(taps, io, s, fixed, modulated);
-      } else {
-        run<1, false>(taps, io, s, fixed, modulated);
-      }
-      for (std::size_t k = 0; k < count; ++k) {
-        lines_[c + k].write = taps[k].write;
-        lines_[c + k].damping = taps[k].state;
-      }
-      c += count;
-    }
-  }
 
-  const double advanced =
-      lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
-  lfo_phase_ = advanced - std::trunc(advanced);
-  for (Line &line : lines_) {
-    if (std::fabs(line.damping) < 1e-20f)
-      line.damping = 0.0f;
-  }
+    const double advanced = lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
+    lfo_phase_ = advanced - std::trunc(advanced);
+    for (Line& line : lines_) {
+        if (std::fabs(line.damping) < 1e-20f) line.damping = 0.0f;
+    }
 }
 
-std::uint32_t Delay::tail(std::span<const float> args,
-                          float sample_rate) const {
-  if (args.size() < std::size(ARGS))
-    return 0;
-  const float feedback = args[FEEDBACK];
-  float repeats = 1.0f;
-  if (feedback > 0.01f) {
-    // Repeats until the echo has fallen by 60 dB: ln(0.001) / ln(feedback).
-    const float needed = std::ceil(-6.9077554f / std::log(feedback));
-    repeats = needed > 1.0f ? (needed < 60.0f ? needed : 60.0f) : 1.0f;
-  }
-  const float span =
-      sample_rate * (std::fmin(args[TIME_MS], args[MAX_MS]) * 0.001f) +
-      sample_rate * (args[MOD_DEPTH_MS] * 0.001f);
-  const float samples = repeats * span;
-  if (!(samples > 0.0f))
-    return 0;
-  if (samples >= 4294967296.0f)
-    return std::numeric_limits<std::uint32_t>::max();
-  return static_cast<std::uint32_t>(samples);
+std::uint32_t Delay::tail(std::span<const float> args, float sample_rate) const {
+    if (args.size() < std::size(ARGS)) return 0;
+    const float feedback = args[FEEDBACK];
+    float repeats = 1.0f;
+    if (feedback > 0.01f) {
+        // Repeats until the echo has fallen by 60 dB: ln(0.001) / ln(feedback).
+        const float needed = std::ceil(-6.9077554f / std::log(feedback));
+        repeats = needed > 1.0f ? (needed < 60.0f ? needed : 60.0f) : 1.0f;
+    }
+    const float span = sample_rate * (std::fmin(args[TIME_MS], args[MAX_MS]) * 0.001f) +
+                       sample_rate * (args[MOD_DEPTH_MS] * 0.001f);
+    const float samples = repeats * span;
+    if (!(samples > 0.0f)) return 0;
+    if (samples >= 4294967296.0f) return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(samples);
 }
 
-} // namespace orba::blocks::delay
+}  // namespace orba::blocks::delay
