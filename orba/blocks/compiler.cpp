@@ -259,12 +259,44 @@ std::string format_f32(float value) {
     return "NaN";
   if (std::isinf(value))
     return value > 0 ? "inf" : "-inf";
-  // Shortest round-trip digits, laid out without an exponent: 1e30 is
-  // written with all its zeros, 1e-10 as 0.0000000001.
-  char text[64];
-  const auto result =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-  return std::string(text, result.ptr);
+  // The shortest round-trip digits come from the scientific form; they are
+  // then laid out without an exponent, padded with zeros (1e30 is written
+  // as a 1 and thirty zeros, 1e-10 as 0.0000000001).
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value,
+                                    std::chars_format::scientific);
+  const std::string_view sci(text, static_cast<std::size_t>(result.ptr - text));
+  const std::size_t e = sci.find('e');
+  std::string out;
+  std::string digits;
+  for (char c : sci.substr(0, e)) {
+    if (c == '-') {
+      out += '-';
+    } else if (c != '.') {
+      digits += c;
+    }
+  }
+  int exponent = 0;
+  std::string_view power = sci.substr(e + 1);
+  if (!power.empty() && power[0] == '+')
+    power.remove_prefix(1);
+  std::from_chars(power.data(), power.data() + power.size(), exponent);
+
+  const int point = exponent + 1; // digits before the decimal point
+  const int count = static_cast<int>(digits.size());
+  if (point <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-point), '0');
+    out += digits;
+  } else if (point >= count) {
+    out += digits;
+    out.append(static_cast<std::size_t>(point - count), '0');
+  } else {
+    out += digits.substr(0, static_cast<std::size_t>(point));
+    out += '.';
+    out += digits.substr(static_cast<std::size_t>(point));
+  }
+  return out;
 }
 
 std::string Compiler::names() const {
