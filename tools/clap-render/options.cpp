@@ -1,0 +1,213 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "text.h"
+
+namespace orba::render {
+namespace {
+
+std::optional<double> read_double(std::string_view text) {
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint32_t> read_count(std::string_view text) {
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end) return std::nullopt;
+    return value;
+}
+
+// Splits "NAME=REST" at the first '='; both sides must be non-empty.
+std::optional<std::pair<std::string, std::string>> split_assignment(std::string_view text) {
+    const auto eq = text.find('=');
+    if (eq == std::string_view::npos || eq == 0 || eq + 1 == text.size()) return std::nullopt;
+    return std::pair{std::string(text.substr(0, eq)), std::string(text.substr(eq + 1))};
+}
+
+}  // namespace
+
+Result<Options> parse_options(const std::vector<std::string_view>& args,
+                              std::string_view default_plugin) {
+    Options options;
+    options.plugin_path = std::string(default_plugin);
+    std::vector<std::string_view> positional;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        // "--name=value" is the same as "--name value".
+        std::optional<std::string_view> attached;
+        if (arg.starts_with("--")) {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                attached = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (attached) return attached;
+            if (i + 1 < args.size()) return args[++i];
+            return std::nullopt;
+        };
+        auto flag = [&](bool& target) -> std::optional<Error> {
+            if (attached) return fail("option " + std::string(arg) + " takes no value");
+            target = true;
+            return std::nullopt;
+        };
+        std::optional<Error> error;
+
+        if (arg == "-h" || arg == "--help") {
+            error = flag(options.help);
+        } else if (arg == "--list") {
+            error = flag(options.list);
+        } else if (arg == "--impulse") {
+            error = flag(options.impulse);
+        } else if (arg == "--float") {
+            error = flag(options.float_output);
+        } else if (arg == "--no-tail") {
+            error = flag(options.no_tail);
+        } else if (arg == "-q" || arg == "--quiet") {
+            error = flag(options.quiet);
+        } else if (arg == "--") {
+            for (++i; i < args.size(); ++i)
+                positional.push_back(args[i]);
+        } else if (arg.starts_with("-") && arg.size() > 1) {
+            const auto v = value();
+            if (!v) return fail("option " + std::string(arg) + " needs a value");
+            if (arg == "--plugin") {
+                options.plugin_path = std::string(*v);
+            } else if (arg == "--plugin-id") {
+                options.plugin_id = std::string(*v);
+            } else if (arg == "-o" || arg == "--output") {
+                options.output = std::string(*v);
+            } else if (arg == "--set") {
+                const auto pair = split_assignment(*v);
+                if (!pair) return fail("--set wants NAME=VALUE, not " + in_quotes(*v));
+                options.sets.push_back({pair->first, pair->second});
+            } else if (arg == "--ramp") {
+                const auto pair = split_assignment(*v);
+                const auto colon = pair ? pair->second.find(':') : std::string::npos;
+                if (!pair || colon == std::string::npos || colon == 0 ||
+                    colon + 1 == pair->second.size()) {
+                    return fail("--ramp wants NAME=FROM:TO, not " + in_quotes(*v));
+                }
+                if (options.ramp) return fail("only one parameter can be ramped");
+                options.ramp = Ramp{pair->first, pair->second.substr(0, colon),
+                                    pair->second.substr(colon + 1)};
+            } else if (arg == "--block") {
+                const auto n = read_count(*v);
+                if (!n || *n < 1 || *n > 65536) {
+                    return fail("--block wants a whole number of frames from 1 to 65536, not " +
+                                in_quotes(*v));
+                }
+                options.block = *n;
+            } else if (arg == "--tail-max") {
+                const auto s = read_double(*v);
+                if (!s || *s < 0.0 || *s > 3600.0) {
+                    return fail("--tail-max wants seconds from 0 to 3600, not " + in_quotes(*v));
+                }
+                options.tail_max_seconds = *s;
+            } else if (arg == "--bpm") {
+                const auto b = read_double(*v);
+                if (!b || *b < 1.0 || *b > 999.0) {
+                    return fail("--bpm wants a tempo from 1 to 999, not " + in_quotes(*v));
+                }
+                options.bpm = *b;
+            } else if (arg == "--rate") {
+                const auto r = read_double(*v);
+                if (!r || *r < 1.0 || *r > 1536000.0 || *r != std::floor(*r)) {
+                    return fail("--rate wants a whole number of hertz, not " + in_quotes(*v));
+                }
+                options.rate = *r;
+            } else if (arg == "--channels") {
+                const auto n = read_count(*v);
+                if (!n || *n < 1 || *n > 1024) {
+                    return fail("--channels wants a count from 1 to 1024, not " + in_quotes(*v));
+                }
+                options.channels = *n;
+            } else if (arg == "--save-state") {
+                options.save_state = std::string(*v);
+            } else if (arg == "--load-state") {
+                options.load_state = std::string(*v);
+            } else {
+                return fail("unknown option " + in_quotes(arg) + " (see --help)");
+            }
+        } else {
+            positional.push_back(arg);
+        }
+        if (error) return std::move(*error);
+    }
+
+    if (options.help) return options;
+    if (positional.size() > 2) return fail("too many file names: " + in_quotes(positional[2]));
+    if (!positional.empty()) options.input = std::string(positional[0]);
+    if (positional.size() == 2) {
+        if (options.output) return fail("the output is named twice (--output and a second file)");
+        options.output = std::string(positional[1]);
+    }
+    if (options.plugin_path.empty()) return fail("no plug-in library given (use --plugin PATH)");
+    if (options.input && options.impulse) {
+        return fail("--impulse renders a generated impulse, so it takes no input file");
+    }
+    if (options.input && (options.rate || options.channels)) {
+        return fail("--rate and --channels shape the generated input; a file brings its own");
+    }
+    if (options.list && (options.output || options.input || options.impulse)) {
+        return fail("--list renders nothing, so it takes no input or output");
+    }
+    return options;
+}
+
+std::string default_output(const Options& options) {
+    if (!options.input) return options.impulse ? "impulse.wav" : "demo.wav";
+    std::filesystem::path path(*options.input);
+    std::filesystem::path name = path.stem();
+    name += "-rendered";
+    name += path.extension();
+    return (path.parent_path() / name).string();
+}
+
+std::string usage(std::string_view default_plugin) {
+    std::string text =
+        "usage: clap-render [options] [INPUT [OUTPUT]]\n"
+        "\n"
+        "Renders an audio file (WAV, FLAC, AIFF) through a CLAP effect plug-in. Without\n"
+        "INPUT it renders a built-in demo (plucks and a click, 48000 Hz stereo).\n"
+        "\n"
+        "  --plugin PATH        the .clap library to load";
+    if (!default_plugin.empty()) {
+        text += "\n                       (default: " + std::string(default_plugin) + ")";
+    }
+    text +=
+        "\n"
+        "  --plugin-id ID       which plug-in of the library, by id or index (default: the "
+        "first)\n"
+        "  --list               list the library's plug-ins and the chosen one's parameters\n"
+        "  -o, --output PATH    where the render goes (default: INPUT-rendered.EXT, or "
+        "demo.wav)\n"
+        "  --set NAME=VALUE     set a parameter as typed, e.g. time=250ms or mode=PingPong;\n"
+        "                       NAME is the parameter's id, name or module/name\n"
+        "  --ramp NAME=FROM:TO  move one parameter linearly from FROM to TO over the input\n"
+        "  --block N            frames per process call (default 512)\n"
+        "  --float              write 32-bit float WAV instead of the input's format\n"
+        "  --tail-max SECONDS   longest tail rendered after the input (default 60)\n"
+        "  --no-tail            stop at the end of the input\n"
+        "  --bpm BPM            the transport's tempo (default 120)\n"
+        "  --load-state FILE    restore the plug-in's state from FILE before rendering\n"
+        "  --save-state FILE    save the plug-in's state, as the render starts, to FILE\n"
+        "  --impulse            render the impulse response instead of the demo\n"
+        "  --rate HZ            sample rate of the demo or impulse (default 48000)\n"
+        "  --channels N         channel count of the demo or impulse (default 2)\n"
+        "  -q, --quiet          no progress bar\n"
+        "  -h, --help           this text\n";
+    return text;
+}
+
+}  // namespace orba::render

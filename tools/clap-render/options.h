@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orba/core/result.h"
+
+namespace orba::render {
+
+// One `--set NAME=VALUE`: both halves as the user typed them.
+struct Assignment {
+    std::string param;
+    std::string text;
+};
+
+// One `--ramp NAME=FROM:TO`.
+struct Ramp {
+    std::string param;
+    std::string from;
+    std::string to;
+};
+
+struct Options {
+    std::string plugin_path;            // the shared library to load
+    std::string plugin_id;              // empty: the library's first plug-in
+    std::optional<std::string> input;   // none: the built-in demo or the impulse
+    std::optional<std::string> output;  // none: named after the input
+    bool list = false;
+    bool impulse = false;
+    bool float_output = false;
+    bool no_tail = false;
+    bool quiet = false;
+    bool help = false;
+    std::uint32_t block = 512;
+    double tail_max_seconds = 60.0;
+    double bpm = 120.0;
+    // Only for the generated inputs; a file brings its own.
+    std::optional<double> rate;
+    std::optional<std::uint32_t> channels;
+    std::vector<Assignment> sets;
+    std::optional<Ramp> ramp;
+    std::optional<std::string> save_state;
+    std::optional<std::string> load_state;
+};
+
+// Reads the arguments after the program name. `default_plugin` is the library
+// used without --plugin (empty when the build knew none).
+Result<Options> parse_options(const std::vector<std::string_view>& args,
+                              std::string_view default_plugin);
+
+// The --help text.
+std::string usage(std::string_view default_plugin);
+
+// Where a render goes when no output was named: beside the input as
+// "<stem>-rendered<ext>", or "demo.wav" / "impulse.wav" in the working folder.
+std::string default_output(const Options& options);
+
+}  // namespace orba::render
