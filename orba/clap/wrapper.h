@@ -21,13 +21,13 @@ namespace orba::clap {
 // What a host learns about a plug-in before creating it. Texts are slices;
 // NUL bytes in them are dropped when the descriptor is built.
 struct Config {
-    std::string_view id;
-    std::string_view name;
-    std::string_view vendor;
-    std::string_view url;
-    std::string_view version;
-    std::string_view description;
-    std::span<const std::string_view> features;
+    std::string_view id{};
+    std::string_view name{};
+    std::string_view vendor{};
+    std::string_view url{};
+    std::string_view version{};
+    std::string_view description{};
+    std::span<const std::string_view> features{};
 };
 
 // The text with every NUL byte removed; c_str() gives the terminated form.
