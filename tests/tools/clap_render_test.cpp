@@ -1,0 +1,346 @@
+// clap-render driven as a process, through small test plug-ins whose output is
+// known exactly.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "render_support.h"
+
+namespace orba::test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+Args with_plugin(const std::string& id, Args args) {
+    Args all{"--plugin", TEST_PLUGINS, "--plugin-id", id, "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+Audio constant(std::size_t frames, int channels, float value, int rate = 48000) {
+    Audio audio;
+    audio.rate = rate;
+    audio.channels = channels;
+    audio.samples.assign(frames * static_cast<std::size_t>(channels), value);
+    return audio;
+}
+
+TEST(ClapRender, RendersAtTheInputsRateChannelsAndFormat) {
+    TempDir dir;
+    Audio input = noise(3000, 3, 22050);
+    input.format = SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+    write_audio(dir / "in.aiff", input);
+
+    const Outcome run = run_tool(
+        dir, with_plugin("test.gain", {"--set", "gain=0.5", dir / "in.aiff", dir / "out.aiff"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Audio output = read_audio(dir / "out.aiff");
+    EXPECT_EQ(output.rate, 22050);
+    EXPECT_EQ(output.channels, 3);
+    EXPECT_EQ(output.format, input.format);
+    ASSERT_EQ(output.frames(), input.frames());
+    for (std::size_t i = 0; i < input.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], input.samples[i] * 0.5f) << "sample " << i;
+    }
+    EXPECT_EQ(run.out.find(dir / "out.aiff: 0.14 s, 22050 Hz, 3 channels, peak "), 0u) << run.out;
+}
+
+TEST(ClapRender, KeepsAnIntegerFormatUnlessAskedForFloatWav) {
+    TempDir dir;
+    Audio input = noise(1000, 2);
+    input.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    write_audio(dir / "in.flac", input);
+
+    ASSERT_EQ(run_tool(dir, with_plugin("test.gain", {dir / "in.flac"})).status, 0);
+    EXPECT_EQ(read_audio(dir / "in-rendered.flac").format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+
+    ASSERT_EQ(
+        run_tool(dir, with_plugin("test.gain", {"--float", dir / "in.flac", dir / "f.wav"})).status,
+        0);
+    EXPECT_EQ(read_audio(dir / "f.wav").format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+}
+
+TEST(ClapRender, RampSendsEachBlockTheValueAtItsLastFrameAndEndsOnTheTarget) {
+    TempDir dir;
+    constexpr std::size_t FRAMES = 10000;
+    constexpr std::size_t BLOCK = 1000;
+    write_audio(dir / "dc.wav", constant(FRAMES, 1, 1.0f));
+
+    const Outcome run =
+        run_tool(dir, with_plugin("test.gain", {"--ramp", "gain=0:1", "--block", "1000",
+                                                dir / "dc.wav", dir / "out.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Audio output = read_audio(dir / "out.wav");
+    ASSERT_EQ(output.frames(), FRAMES);
+    for (std::size_t f = 0; f < FRAMES; ++f) {
+        const std::size_t last = (f / BLOCK) * BLOCK + BLOCK - 1;
+        const auto expected =
+            static_cast<float>(static_cast<double>(last) / static_cast<double>(FRAMES - 1));
+        ASSERT_EQ(output.at(f, 0), expected) << "frame " << f;
+    }
+    EXPECT_EQ(output.at(FRAMES - 1, 0), 1.0f);
+}
+
+TEST(ClapRender, CompensatesLatencyAndRendersTheReportedTailAfterTheInput) {
+    TempDir dir;
+    const Audio input = noise(5000, 2);
+    write_audio(dir / "in.wav", input);
+
+    // test.latency delays by 100 frames and reports a tail of 250.
+    const Outcome run = run_tool(
+        dir, with_plugin("test.latency", {"--block", "256", dir / "in.wav", dir / "o.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Audio output = read_audio(dir / "o.wav");
+    ASSERT_EQ(output.frames(), 5000u + 250u);
+    for (std::size_t i = 0; i < input.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], input.samples[i]) << "sample " << i;
+    }
+    for (std::size_t i = input.samples.size(); i < output.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], 0.0f) << "sample " << i;
+    }
+    EXPECT_NE(run.out.find("latency of 100 frames compensated"), std::string::npos) << run.out;
+}
+
+TEST(ClapRender, AnEndlessTailStopsAtTailMaxAndNoTailStopsAtTheInputsEnd) {
+    TempDir dir;
+    write_audio(dir / "in.wav", noise(800, 1, 8000));
+
+    Outcome run = run_tool(
+        dir, with_plugin("test.endless", {"--tail-max", "0.25", dir / "in.wav", dir / "a.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_audio(dir / "a.wav").frames(), 800u + 2000u);
+    EXPECT_NE(run.out.find("tail 0.25 s (cut at --tail-max)"), std::string::npos) << run.out;
+
+    run = run_tool(dir, with_plugin("test.endless", {"--no-tail", dir / "in.wav", dir / "b.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(read_audio(dir / "b.wav").frames(), 800u);
+}
+
+TEST(ClapRender, RunsThePluginsMainThreadCallbackBetweenBlocks) {
+    TempDir dir;
+    const Audio input = noise(640, 2);
+    write_audio(dir / "in.wav", input);
+
+    // test.callback stays silent until the host answers its request_callback.
+    ASSERT_EQ(run_tool(dir, with_plugin("test.callback",
+                                        {"--block", "64", dir / "in.wav", dir / "o.wav"}))
+                  .status,
+              0);
+    const Audio output = read_audio(dir / "o.wav");
+    for (std::size_t f = 0; f < 64; ++f)
+        ASSERT_EQ(output.at(f, 0), 0.0f);
+    for (std::size_t i = 64 * 2; i < input.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], input.samples[i]) << "sample " << i;
+    }
+}
+
+TEST(ClapRender, FindsParametersByIdNameOrModulePathIgnoringCase) {
+    TempDir dir;
+    const Audio input = noise(100, 1);
+    write_audio(dir / "in.wav", input);
+    for (const std::string name : {"7", "gain", "GAIN", "Level/Gain", "level/gain"}) {
+        const Outcome run = run_tool(
+            dir,
+            with_plugin("test.gain", {"--set", name + "=0.25", dir / "in.wav", dir / "o.wav"}));
+        ASSERT_EQ(run.status, 0) << name << ": " << run.err;
+        EXPECT_EQ(read_audio(dir / "o.wav").samples[10], input.samples[10] * 0.25f) << name;
+    }
+}
+
+TEST(ClapRender, ListShowsPluginsAndParametersInThePluginsOwnText) {
+    TempDir dir;
+    const Outcome run = run_tool(dir, with_plugin("test.gain", {"--list", "--set", "gain=0.3"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("*0 test.gain "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("   1 test.latency "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  id name module range          default current\n"
+                           "  7  Gain Level  0.000 to 1.000 1.000   0.300\n"
+                           "  8  Peak Level  0.000 to 1.000 0.000   0.000\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(ClapRender, SavedStateRestoresTheSettingsOfAnotherRun) {
+    TempDir dir;
+    const Audio input = noise(300, 2);
+    write_audio(dir / "in.wav", input);
+
+    ASSERT_EQ(run_tool(dir, with_plugin("test.gain", {"--set", "gain=0.25", "--save-state",
+                                                      dir / "gain.state", "--list"}))
+                  .status,
+              0);
+    const Outcome run = run_tool(dir, with_plugin("test.gain", {"--load-state", dir / "gain.state",
+                                                                dir / "in.wav", dir / "o.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Audio output = read_audio(dir / "o.wav");
+    for (std::size_t i = 0; i < input.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], input.samples[i] * 0.25f) << "sample " << i;
+    }
+}
+
+TEST(ClapRender, WithoutAnInputRendersTheDemoOrTheImpulse) {
+    TempDir dir;
+    Outcome run = run_tool(dir, with_plugin("test.gain", {"-o", dir / "demo.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Audio demo = read_audio(dir / "demo.wav");
+    EXPECT_EQ(demo.rate, 48000);
+    EXPECT_EQ(demo.channels, 2);
+    EXPECT_EQ(demo.frames(), 4u * 48000u);
+    float peak = 0.0f;
+    for (float s : demo.samples)
+        peak = std::max(peak, std::fabs(s));
+    EXPECT_NEAR(peak, 0.5f, 1e-6f);
+    EXPECT_NE(run.out.find("peak -6.0 dBFS"), std::string::npos) << run.out;
+
+    run = run_tool(
+        dir, with_plugin("test.latency", {"--impulse", "--channels", "1", "-o", dir / "ir.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Audio ir = read_audio(dir / "ir.wav");
+    ASSERT_EQ(ir.frames(), 1u + 250u);
+    EXPECT_EQ(ir.samples[0], 1.0f);
+    for (std::size_t f = 1; f < ir.frames(); ++f)
+        ASSERT_EQ(ir.samples[f], 0.0f);
+}
+
+struct BadCase {
+    const char* what;
+    Args args;          // {dir} in an argument stands for the test's folder
+    const char* error;  // the message, after "clap-render: ", with {dir} likewise
+    int status;
+};
+
+std::string expand(std::string text, const std::string& dir) {
+    for (auto at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}")) {
+        text.replace(at, 5, dir);
+    }
+    return text;
+}
+
+TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
+    const BadCase cases[] = {
+        {"missing input",
+         {"{dir}/missing.wav"},
+         "cannot read '{dir}/missing.wav': no such file",
+         1},
+        {"not audio",
+         {"{dir}/notes.txt"},
+         "cannot read '{dir}/notes.txt': not an audio file libsndfile knows",
+         1},
+        {"unknown parameter",
+         {"--set", "volume=1", "{dir}/in.wav"},
+         "unknown parameter 'volume' ('test.gain' has Gain, Peak)",
+         1},
+        {"refused value",
+         {"--set", "gain=loud", "{dir}/in.wav"},
+         "'test.gain' refuses 'loud' for 'Gain'",
+         1},
+        {"value out of range",
+         {"--set", "gain=2", "{dir}/in.wav"},
+         "'2' is outside the range of 'Gain' (0.000 to 1.000)",
+         1},
+        {"read-only parameter",
+         {"--set", "peak=0.5", "{dir}/in.wav"},
+         "the parameter 'Peak' is read-only",
+         1},
+        {"refused ramp end",
+         {"--ramp", "gain=0:max", "{dir}/in.wav"},
+         "'test.gain' refuses 'max' for 'Gain'",
+         1},
+        {"no clap_entry",
+         {"--plugin", NOT_A_PLUGIN, "{dir}/in.wav"},
+         "'" NOT_A_PLUGIN "' is not a CLAP plug-in: it has no clap_entry",
+         1},
+        {"missing library",
+         {"--plugin", "{dir}/none.clap", "{dir}/in.wav"},
+         "cannot load the plug-in library '{dir}/none.clap': ",
+         1},
+        {"unknown plug-in id",
+         {"--plugin-id", "test.nothing", "{dir}/in.wav"},
+         "no plug-in 'test.nothing' in '" TEST_PLUGINS "' (it has test.gain, ",
+         1},
+        {"create fails",
+         {"--plugin-id", "test.no-create", "{dir}/in.wav"},
+         "the plug-in 'test.no-create' failed to create",
+         1},
+        {"init fails",
+         {"--plugin-id", "test.no-init", "{dir}/in.wav"},
+         "the plug-in 'test.no-init' failed to initialise",
+         1},
+        {"sample rate refused",
+         {"--plugin-id", "test.fixed", "{dir}/in.wav"},
+         "'test.fixed' refuses to run at 48000 Hz with 2 channels",
+         1},
+        {"fixed channel count",
+         {"--plugin-id", "test.fixed", "{dir}/mono.wav"},
+         "'test.fixed' cannot take 1 channel (its input has 2)",
+         1},
+        {"too many channels",
+         {"--impulse", "--channels", "9"},
+         "'test.gain' cannot take 9 channels (its input has 2)",
+         1},
+        {"error while processing",
+         {"--plugin-id", "test.fails-midway", "{dir}/in.wav"},
+         "'test.fails-midway' reported an error while processing at 0.085 s",
+         1},
+        {"missing output folder",
+         {"{dir}/in.wav", "{dir}/nowhere/out.wav"},
+         "the output folder '{dir}/nowhere' does not exist",
+         1},
+        {"output over input",
+         {"{dir}/in.wav", "{dir}/in.wav"},
+         "the output '{dir}/in.wav' would overwrite the input",
+         1},
+        {"state refused",
+         {"--load-state", "{dir}/notes.txt", "{dir}/in.wav"},
+         "'test.gain' refuses the state in '{dir}/notes.txt'",
+         1},
+        {"state missing",
+         {"--load-state", "{dir}/none.state", "{dir}/in.wav"},
+         "cannot load the state: cannot read '{dir}/none.state': no such file",
+         1},
+        {"state folder missing",
+         {"--save-state", "{dir}/nowhere/s.state", "{dir}/in.wav"},
+         "the output folder '{dir}/nowhere' does not exist",
+         1},
+        {"bad block size",
+         {"--block", "0"},
+         "--block wants a whole number of frames from 1 to 65536, not '0'",
+         2},
+        {"ramp without target", {"--ramp", "gain=0"}, "--ramp wants NAME=FROM:TO, not 'gain=0'", 2},
+        {"unknown option", {"--loud"}, "unknown option '--loud' (see --help)", 2},
+    };
+    for (const BadCase& c : cases) {
+        TempDir dir;
+        const std::string d = dir.path().string();
+        write_audio(dir / "in.wav", noise(48000, 2));
+        write_audio(dir / "mono.wav", noise(100, 1, 44100));
+        std::ofstream(dir / "notes.txt") << "not audio\n";
+        const auto before = dir.names();
+
+        Args args;
+        for (const auto& a : c.args)
+            args.push_back(expand(a, d));
+        args.insert(args.end(), {"-o", dir / "out.wav"});
+        if (std::string(c.what) == "missing output folder" ||
+            std::string(c.what) == "output over input") {
+            args.resize(args.size() - 2);
+        }
+        const Outcome run = run_tool(dir, with_plugin("test.gain", args));
+
+        EXPECT_EQ(run.status, c.status) << c.what;
+        const std::string expected = "clap-render: " + expand(c.error, d);
+        EXPECT_EQ(run.err.substr(0, expected.size()), expected) << c.what;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_EQ(dir.names(), before) << c.what << ": an output was left behind";
+    }
+}
+
+}  // namespace
+}  // namespace orba::test
