@@ -39,7 +39,6 @@ class FusedVarnel {
         mix_from_ = mix_to_ = 1.0f;
         mix_primed_ = false;
         phase_ = 0;
-        dry_.assign(channels, 0.0f);
     }
 
     // In place over `frames` samples of each of `channels` buffers.
@@ -132,99 +131,209 @@ class FusedVarnel {
         mix_to_ = mix_target;
     }
 
-    float read(const Line& line, float delay) const {
-        const float d = std::min(std::max(delay, 2.0f), static_cast<float>(length_ - 4));
-        const float fl = std::floor(d);
-        const auto i = static_cast<std::int64_t>(fl);
-        const float t = d - fl;
-        const auto len = static_cast<std::int64_t>(length_);
-        const auto w = static_cast<std::int64_t>(line.write);
-        auto at = [&](std::int64_t k) {
-            return line.buffer[static_cast<std::size_t>(((k % len) + len) % len)];
-        };
-        const float y0 = at(w - i + 1), y1 = at(w - i), y2 = at(w - i - 1), y3 = at(w - i - 2);
+    static float interpolate(float y0, float y1, float y2, float y3, float t) {
         return y1 + t * (0.5f * (y2 - y0) + t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
                                                  t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
     }
 
-    // One delay line, normal mode: read, damp the repeat, write input + feedback.
-    float tick(std::size_t k, std::size_t c, float in, float w) {
-        const DelayState& d = delays_[k];
-        Line& line = lines_[k * channels_ + c];
-        const float glide = d.from + (d.to - d.from) * w;
-        const float y = read(line, glide);
-        line.damp = line.damp + d.coef * (y - line.damp);
-        line.buffer[line.write] = d.feedback * line.damp + in;
-        if (++line.write == length_) line.write = 0;
-        return y;
+    float clamp_delay(float d) const {
+        return std::min(std::max(d, 2.0f), static_cast<float>(length_ - 4));
     }
 
-    float gain(std::size_t c, float x, float w) const {
+    // Slot of the oldest of the four points read at whole delay `whole` while
+    // `write` is the next slot to fill.
+    std::size_t oldest(std::size_t write, std::size_t whole) const {
+        const std::size_t r = write + length_ - whole - 2;
+        return r >= length_ ? r - length_ : r;
+    }
+
+    float read_at(const Line& line, std::size_t write, float d) const {
+        const auto whole = static_cast<std::size_t>(d);
+        const float t = d - static_cast<float>(whole);
+        const std::size_t r3 = oldest(write, whole);
+        const std::size_t r2 = r3 + 1 == length_ ? 0 : r3 + 1;
+        const std::size_t r1 = r2 + 1 == length_ ? 0 : r2 + 1;
+        const std::size_t r0 = r1 + 1 == length_ ? 0 : r1 + 1;
+        const float* b = line.buffer.data();
+        return interpolate(b[r0], b[r1], b[r2], b[r3], t);
+    }
+
+    // The delays of one level for the n samples of this period; returns the
+    // shortest.
+    float delays(std::size_t k, std::size_t n, float* d) const {
+        const DelayState& s = delays_[k];
+        if (s.from == s.to) {
+            const float fixed = clamp_delay(s.from);
+            std::fill_n(d, n, fixed);
+            return fixed;
+        }
+        float shortest = static_cast<float>(length_);
+        for (std::size_t j = 0; j < n; ++j) {
+            const float w = static_cast<float>(phase_ + j + 1) / 32.0f;
+            d[j] = clamp_delay(s.from + (s.to - s.from) * w);
+            shortest = std::min(shortest, d[j]);
+        }
+        return shortest;
+    }
+
+    // Reads n outputs of a line before anything of this period is written;
+    // only valid when every delay is longer than the period.
+    void read_block(const Line& line, const float* d, std::size_t n, float* y) const {
+        std::size_t j = 0;
+        if (d[0] == d[n - 1]) {
+            const auto whole = static_cast<std::size_t>(d[0]);
+            const float t = d[0] - static_cast<float>(whole);
+            const std::size_t first = oldest(line.write, whole);
+            const float* p = line.buffer.data() + first;
+            const std::size_t run = first + 3 < length_ ? std::min(n, length_ - 3 - first) : 0;
+            for (; j < run; ++j)
+                y[j] = interpolate(p[j + 3], p[j + 2], p[j + 1], p[j], t);
+        }
+        std::size_t write = line.write + j;
+        if (write >= length_) write -= length_;
+        for (; j < n; ++j) {
+            y[j] = read_at(line, write, d[j]);
+            if (++write == length_) write = 0;
+        }
+    }
+
+    void write_block(Line& line, const float* into, std::size_t n) const {
+        const std::size_t first = std::min(n, length_ - line.write);
+        std::copy_n(into, first, line.buffer.data() + line.write);
+        std::copy_n(into + first, n - first, line.buffer.data());
+        line.write += n;
+        if (line.write >= length_) line.write -= length_;
+    }
+
+    // One level on one channel in normal mode: out = the delayed signal, the
+    // line takes input + feedback x damped repeat.
+    void line(std::size_t k, std::size_t c, const float* in, float* out, std::size_t n) {
+        const DelayState& s = delays_[k];
+        Line& l = lines_[k * channels_ + c];
+        float d[32];
+        const float shortest = delays(k, n, d);
+        if (shortest >= static_cast<float>(n + 1)) {
+            float y[32], into[32];
+            read_block(l, d, n, y);
+            float damp = l.damp;
+            for (std::size_t j = 0; j < n; ++j) {
+                damp = damp + s.coef * (y[j] - damp);
+                into[j] = s.feedback * damp + in[j];
+            }
+            l.damp = damp;
+            write_block(l, into, n);
+            std::copy_n(y, n, out);
+            return;
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            const float y = read_at(l, l.write, d[j]);
+            l.damp = l.damp + s.coef * (y - l.damp);
+            l.buffer[l.write] = s.feedback * l.damp + in[j];
+            if (++l.write == length_) l.write = 0;
+            out[j] = y;
+        }
+    }
+
+    void gain(std::size_t c, float* x, std::size_t n) const {
         float a = gain_.prev_m, b = gain_.to_m;
         if (channels_ == 2) {
             a = c == 0 ? gain_.prev_l : gain_.prev_r;
             b = c == 0 ? gain_.to_l : gain_.to_r;
         }
-        return a == b ? x * b : x * (a + (b - a) * w);
-    }
-
-    float finish(float dry, float wet, float w) const {
-        const float m = mix_from_ + w * (mix_to_ - mix_from_);
-        float out = wet;
-        if (!(mix_from_ == 1.0f && mix_to_ == 1.0f)) out = dry + m * (wet - dry);
-        return std::fabs(out) < 1e-30f ? 0.0f : out;
-    }
-
-    void run_channel(std::size_t c, float* x, std::size_t n) {
+        if (a == b) {
+            for (std::size_t j = 0; j < n; ++j)
+                x[j] = x[j] * b;
+            return;
+        }
         for (std::size_t j = 0; j < n; ++j) {
-            const float w = static_cast<float>(phase_ + j + 1) / 32.0f;
-            const float in = x[j];
-            const float a0 = tick(0, c, in, w);
-            const float y1 = gain(c, tick(1, c, in, w), w);
-            const float a2 = tick(2, c, y1, w);
-            const float y3 = gain(c, tick(3, c, y1, w), w);
-            const float a4 = tick(4, c, y3, w);
-            const float a6 = tick(6, c, gain(c, tick(5, c, y3, w), w), w);
-            const float wet = (0.0f + a0) + ((0.0f + a2) + ((0.0f + a4) + a6));
-            x[j] = finish(in, wet, w);
+            x[j] = x[j] * (a + (b - a) * (static_cast<float>(phase_ + j + 1) / 32.0f));
         }
     }
 
-    // Two lines per level; the mono sum enters on the left, the lines swap
-    // their damped repeats.
-    std::array<float, 2> tick2(std::size_t k, std::array<float, 2> in, float w) {
-        const DelayState& d = delays_[k];
-        Line& l = lines_[k * 2];
-        Line& r = lines_[k * 2 + 1];
-        const float glide = d.from + (d.to - d.from) * w;
-        const float yl = read(l, glide), yr = read(r, glide);
-        l.damp = l.damp + d.coef * (yl - l.damp);
-        r.damp = r.damp + d.coef * (yr - r.damp);
-        l.buffer[l.write] = d.feedback * r.damp + 0.5f * (in[0] + in[1]);
-        r.buffer[r.write] = d.feedback * l.damp;
-        if (++l.write == length_) l.write = 0;
-        if (++r.write == length_) r.write = 0;
-        return {yl, yr};
+    void finish(const float* dry, const float* wet, float* out, std::size_t n) const {
+        const bool whole_wet = mix_from_ == 1.0f && mix_to_ == 1.0f;
+        for (std::size_t j = 0; j < n; ++j) {
+            float v = wet[j];
+            if (!whole_wet) {
+                const float m = mix_from_ + (static_cast<float>(phase_ + j + 1) / 32.0f) *
+                                                (mix_to_ - mix_from_);
+                v = dry[j] + m * (wet[j] - dry[j]);
+            }
+            out[j] = std::fabs(v) < 1e-30f ? 0.0f : v;
+        }
     }
 
-    std::array<float, 2> gain2(std::array<float, 2> x, float w) const {
-        return {gain(0, x[0], w), gain(1, x[1], w)};
+    // The nested pattern: level k's line is fed by the previous odd level
+    // through a decay gain; even levels are the echoes heard.
+    void run_channel(std::size_t c, float* x, std::size_t n) {
+        float a0[32], y1[32], a2[32], y3[32], a4[32], y5[32], a6[32], wet[32];
+        line(0, c, x, a0, n);
+        line(1, c, x, y1, n);
+        gain(c, y1, n);
+        line(2, c, y1, a2, n);
+        line(3, c, y1, y3, n);
+        gain(c, y3, n);
+        line(4, c, y3, a4, n);
+        line(5, c, y3, y5, n);
+        gain(c, y5, n);
+        line(6, c, y5, a6, n);
+        for (std::size_t j = 0; j < n; ++j) {
+            wet[j] = (0.0f + a0[j]) + ((0.0f + a2[j]) + ((0.0f + a4[j]) + a6[j]));
+        }
+        finish(x, wet, x, n);
+    }
+
+    // Ping-pong: both lines of a level read at one delay; the mono sum enters
+    // on the left and the damped repeats cross over.
+    void line2(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
+        const DelayState& s = delays_[k];
+        Line& l = lines_[k * 2];
+        Line& r = lines_[k * 2 + 1];
+        float d[32];
+        delays(k, n, d);
+        for (std::size_t j = 0; j < n; ++j) {
+            const float yl = read_at(l, l.write, d[j]), yr = read_at(r, r.write, d[j]);
+            l.damp = l.damp + s.coef * (yl - l.damp);
+            r.damp = r.damp + s.coef * (yr - r.damp);
+            l.buffer[l.write] = s.feedback * r.damp + 0.5f * (in[0][j] + in[1][j]);
+            r.buffer[r.write] = s.feedback * l.damp;
+            if (++l.write == length_) l.write = 0;
+            if (++r.write == length_) r.write = 0;
+            out[0][j] = yl;
+            out[1][j] = yr;
+        }
     }
 
     void run_pingpong(float* const* buffers, std::size_t index, std::size_t n) {
-        for (std::size_t j = 0; j < n; ++j) {
-            const float w = static_cast<float>(phase_ + j + 1) / 32.0f;
-            const std::array<float, 2> in{buffers[0][index + j], buffers[1][index + j]};
-            const auto a0 = tick2(0, in, w);
-            const auto y1 = gain2(tick2(1, in, w), w);
-            const auto a2 = tick2(2, y1, w);
-            const auto y3 = gain2(tick2(3, y1, w), w);
-            const auto a4 = tick2(4, y3, w);
-            const auto a6 = tick2(6, gain2(tick2(5, y3, w), w), w);
-            for (std::size_t c = 0; c < 2; ++c) {
-                const float wet = (0.0f + a0[c]) + ((0.0f + a2[c]) + ((0.0f + a4[c]) + a6[c]));
-                buffers[c][index + j] = finish(in[c], wet, w);
+        float lv[8][32], rv[8][32];
+        float* const in[2] = {buffers[0] + index, buffers[1] + index};
+        float* const a0[2] = {lv[0], rv[0]};
+        float* const y1[2] = {lv[1], rv[1]};
+        float* const a2[2] = {lv[2], rv[2]};
+        float* const y3[2] = {lv[3], rv[3]};
+        float* const a4[2] = {lv[4], rv[4]};
+        float* const y5[2] = {lv[5], rv[5]};
+        float* const a6[2] = {lv[6], rv[6]};
+        float* const wet[2] = {lv[7], rv[7]};
+        line2(0, in, a0, n);
+        line2(1, in, y1, n);
+        gain(0, y1[0], n);
+        gain(1, y1[1], n);
+        line2(2, y1, a2, n);
+        line2(3, y1, y3, n);
+        gain(0, y3[0], n);
+        gain(1, y3[1], n);
+        line2(4, y3, a4, n);
+        line2(5, y3, y5, n);
+        gain(0, y5[0], n);
+        gain(1, y5[1], n);
+        line2(6, y5, a6, n);
+        for (std::size_t c = 0; c < 2; ++c) {
+            for (std::size_t j = 0; j < n; ++j) {
+                wet[c][j] =
+                    (0.0f + a0[c][j]) + ((0.0f + a2[c][j]) + ((0.0f + a4[c][j]) + a6[c][j]));
             }
+            finish(in[c], wet[c], in[c], n);
         }
     }
 
@@ -238,7 +347,6 @@ class FusedVarnel {
     bool mix_primed_ = false;
     bool pingpong_ = false;
     std::size_t phase_ = 0;
-    std::vector<float> dry_;
 };
 
 }  // namespace orba::bench
