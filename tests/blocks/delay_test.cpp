@@ -445,6 +445,8 @@ TEST(Delay, FastPathsMatchTheSampleBySampleDefinitionBitForBit) {
         {1, 44100.0f, 20.0f, 0.0f, 4.0f, {5.0f, 5.0f, 15.0f}},
         {2, 44100.0f, 30.0f, 1.0f, 20.0f, {25.0f, 25.0f, 1.0f}},
         {4, 96000.0f, 12.0f, 0.0f, 0.5f, {1.0f, 11.0f, 11.0f}},
+        {2, 8000.0f, 10.0f, 0.0f, 0.0f, {3.875f, 3.875f, 4.0f, 4.0f, 4.125f, 4.125f}},
+        {2, 8000.0f, 20.0f, 1.0f, 0.5f, {4.25f, 4.25f}},
     };
     unsigned seed = 11;
     for (const Case& c : cases) {
@@ -457,18 +459,22 @@ TEST(Delay, FastPathsMatchTheSampleBySampleDefinitionBitForBit) {
                  {"damp_hz", 2500.0f}});
         Model model;
         model.prepare(c.channels, c.sample_rate, c.max_ms);
+        // Whole periods and periods cut in two alternate, so that delays just
+        // longer and just shorter than a slice both occur.
+        std::size_t first = SLICE;
         for (float time : c.times) {
             rig.set("time_ms", time);
             Audio input = noise(c.channels, 20 * SLICE, seed++);
             Audio expected = input;
             for (std::size_t period = 0; period < 20; ++period) {
                 model.control(rig.args);
-                model.process(expected, period * SLICE, 13, 0);
-                model.process(expected, period * SLICE + 13, SLICE - 13, 13);
+                model.process(expected, period * SLICE, first, 0);
+                model.process(expected, period * SLICE + first, SLICE - first, first);
             }
-            rig.run(input, 13);
+            rig.run(input, first);
             ASSERT_TRUE(same_bits(input, expected))
                 << c.channels << " channels at " << c.sample_rate << " Hz, time " << time;
+            first = first == SLICE ? 13 : SLICE;
         }
     }
 }

@@ -76,7 +76,7 @@ inline float clamp_delay(float delay, float longest) {
 }
 
 // One line as the kernels see it: the buffer, its length, the write position
-// and the damping state, kept in registers for the length of a slice.
+// and the damping state.
 struct Tap {
     float* buffer;
     std::size_t length;
@@ -84,35 +84,37 @@ struct Tap {
     float state;
 };
 
-// Slot of the oldest of the four points for a whole delay `whole`
-// (2 <= whole <= length - 4): write - whole - 2, reduced into [0, length).
+// For a delay d >= 2 the whole part is the truncation, and t = d - floor(d).
+struct Split {
+    std::size_t whole;
+    float t;
+};
+
+inline Split split(float d) {
+    const auto whole = static_cast<std::size_t>(d);
+    return {whole, d - static_cast<float>(whole)};
+}
+
+// Slot of the oldest of the four points read for a whole delay `whole` while
+// slot `write` is about to be written: write - whole - 2, reduced into
+// [0, length), for write < length and 2 <= whole <= length - 4.
 inline std::size_t oldest_slot(std::size_t write, std::size_t length, std::size_t whole) {
     const std::size_t r = write + length - whole - 2;
     return r >= length ? r - length : r;
 }
 
-inline float read_wrapped(const float* buffer, std::size_t length, std::size_t write,
-                          std::size_t whole, float t) {
-    const std::size_t r3 = oldest_slot(write, length, whole);
-    const std::size_t r2 = r3 + 1 == length ? 0 : r3 + 1;
+// The four points from `oldest` on, each index wrapped into the line.
+inline float read_around(const float* buffer, std::size_t length, std::size_t oldest, float t) {
+    const std::size_t r2 = oldest + 1 == length ? 0 : oldest + 1;
     const std::size_t r1 = r2 + 1 == length ? 0 : r2 + 1;
     const std::size_t r0 = r1 + 1 == length ? 0 : r1 + 1;
-    return interpolate(buffer[r0], buffer[r1], buffer[r2], buffer[r3], t);
+    return interpolate(buffer[r0], buffer[r1], buffer[r2], buffer[oldest], t);
 }
 
-inline float read_any(const float* buffer, std::size_t length, std::size_t write, float delay) {
-    const float d = clamp_delay(delay, static_cast<float>(length - 4));
-    const float whole = std::floor(d);
-    return read_wrapped(buffer, length, write, static_cast<std::size_t>(whole), d - whole);
-}
-
-inline float read_any(const Tap& tap, float delay) {
-    return read_any(tap.buffer, tap.length, tap.write, delay);
-}
-
-inline void push(Tap& tap, float sample) {
-    tap.buffer[tap.write] = sample;
-    tap.write = tap.write + 1 == tap.length ? 0 : tap.write + 1;
+// The read for an already clamped delay while slot `write` is next.
+inline float read_clamped(const float* buffer, std::size_t length, std::size_t write, float d) {
+    const Split at = split(d);
+    return read_around(buffer, length, oldest_slot(write, length, at.whole), at.t);
 }
 
 // What one slice needs besides the lines and the audio.
@@ -126,137 +128,156 @@ struct Slice {
     float depth;
     float feedback;
     float damping;
+    bool fixed;      // the delay does not move within the slice
+    bool modulated;  // the LFO term is not zero
 };
 
-// The values written into the N lines for outputs y (already in the damping
-// states) and inputs x. Normal mode feeds every line its own repeats and
+// The value fed back into each line for its output (already in the damping
+// state) and its input. Normal mode feeds every line its own repeats and
 // input; ping-pong crosses the repeats and puts the mono sum on the left only.
 template <std::size_t N, bool PingPong>
-inline void feed(Tap* taps, const float* x, float feedback, float* into) {
+inline void feed(const float* held, const float* x, float feedback, float* into) {
     if constexpr (PingPong) {
-        into[0] = feedback * taps[1].state + 0.5f * (x[0] + x[1]);
-        into[1] = feedback * taps[0].state;
+        into[0] = feedback * held[1] + 0.5f * (x[0] + x[1]);
+        into[1] = feedback * held[0];
     } else {
         for (std::size_t c = 0; c < N; ++c)
-            into[c] = feedback * taps[c].state + x[c];
+            into[c] = feedback * held[c] + x[c];
     }
 }
 
-// The delay time does not move within the slice (no glide, no modulation), so
-// the whole and fractional parts are fixed and the four points of every read
-// lie next to each other except where the read or write position wraps.
-// A whole-numbered delay still goes through the full formula: with t = 0 it
-// gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is +0) or when a
-// neighbour is infinite (0 * inf is NaN).
+// The clamped delay of every sample of the slice; returns the shortest. A
+// constant glide adds (target - start) * position = 0 to the start, so a
+// fixed slice repeats the start; without modulation the LFO term is left out,
+// which changes nothing, since depth 0 times a sine is a zero.
 template <std::size_t N, bool PingPong>
-void run_fixed(Tap* taps, float* const* io, const Slice& s) {
-    const float d = clamp_delay(s.glide_start, static_cast<float>(taps[0].length - 4));
-    const float floor_d = std::floor(d);
-    const auto whole = static_cast<std::size_t>(floor_d);
-    const float t = d - floor_d;
-    std::size_t j = 0;
-    while (j < s.frames) {
-        std::size_t run = s.frames - j;
-        std::size_t oldest[N];
-        for (std::size_t c = 0; c < N; ++c) {
-            const std::size_t length = taps[c].length;
-            oldest[c] = oldest_slot(taps[c].write, length, whole);
-            run = std::min(run, length - taps[c].write);
-            run = std::min(run, oldest[c] + 3 < length ? length - 3 - oldest[c] : 0);
-        }
-        if (run == 0) {
-            float x[N], y[N], into[N];
-            for (std::size_t c = 0; c < N; ++c) {
-                x[c] = io[c][j];
-                y[c] = read_wrapped(taps[c].buffer, taps[c].length, taps[c].write, whole, t);
-                taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
-            }
-            feed<N, PingPong>(taps, x, s.feedback, into);
-            for (std::size_t c = 0; c < N; ++c) {
-                push(taps[c], into[c]);
-                io[c][j] = y[c];
-            }
-            ++j;
-            continue;
-        }
-        const float* from[N];
-        float* to[N];
-        float state[N];
-        for (std::size_t c = 0; c < N; ++c) {
-            from[c] = taps[c].buffer + oldest[c];
-            to[c] = taps[c].buffer + taps[c].write;
-            state[c] = taps[c].state;
-        }
-        for (std::size_t k = 0; k < run; ++k) {
-            float x[N], y[N];
-            for (std::size_t c = 0; c < N; ++c) {
-                const float* p = from[c] + k;
-                x[c] = io[c][j + k];
-                y[c] = interpolate(p[3], p[2], p[1], p[0], t);
-                state[c] = state[c] + s.damping * (y[c] - state[c]);
-            }
-            if constexpr (PingPong) {
-                to[0][k] = s.feedback * state[1] + 0.5f * (x[0] + x[1]);
-                to[1][k] = s.feedback * state[0];
-            } else {
-                for (std::size_t c = 0; c < N; ++c)
-                    to[c][k] = s.feedback * state[c] + x[c];
-            }
-            for (std::size_t c = 0; c < N; ++c)
-                io[c][j + k] = y[c];
-        }
-        for (std::size_t c = 0; c < N; ++c) {
-            taps[c].state = state[c];
-            taps[c].write += run;
-            if (taps[c].write == taps[c].length) taps[c].write = 0;
-        }
-        j += run;
+float delays(const Slice& s, float longest, float (*delay)[SLICE]) {
+    const std::size_t n = s.frames;
+    if (s.fixed) {
+        const float d = clamp_delay(s.glide_start, longest);
+        for (std::size_t c = 0; c < N; ++c)
+            std::fill_n(delay[c], n, d);
+        return d;
     }
-}
-
-// The delay time moves within the slice: a glide, an LFO or both. With
-// Modulated false the LFO term is left out, which changes nothing: a depth of
-// 0 times a sine is a zero and adding it leaves the glide as it was.
-template <std::size_t N, bool PingPong, bool Modulated>
-void run_moving(Tap* taps, float* const* io, const Slice& s) {
-    for (std::size_t j = 0; j < s.frames; ++j) {
+    for (std::size_t j = 0; j < n; ++j) {
+        const float position = static_cast<float>(s.phase + j + 1) / 32.0f;
+        delay[0][j] = clamp_delay(s.glide_start + s.glide_step * position, longest);
+    }
+    if (!s.modulated) {
+        for (std::size_t c = 1; c < N; ++c)
+            std::copy_n(delay[0], n, delay[c]);
+        // The glide and the clamp are monotonic, so the ends bound the slice.
+        return std::min(delay[0][0], delay[0][n - 1]);
+    }
+    float shortest = longest;
+    for (std::size_t j = 0; j < n; ++j) {
         const float position = static_cast<float>(s.phase + j + 1) / 32.0f;
         const float glide = s.glide_start + s.glide_step * position;
-        float delay[N], x[N], y[N], into[N];
-        for (std::size_t c = 0; c < N; ++c) {
-            delay[c] = glide;
-            // One sin per channel per sample; ping-pong lines share the first.
-            if (Modulated && (!PingPong || c == 0)) {
-                const double q = s.lfo_start[c] + s.lfo_increment * static_cast<double>(j);
-                const auto lfo = static_cast<float>(std::sin(TWO_PI * (q - std::trunc(q))));
-                delay[c] = glide + s.depth * lfo;
-            } else if (Modulated) {
-                delay[c] = delay[0];
-            }
+        // One sin per channel per sample; ping-pong lines share the first.
+        for (std::size_t c = 0; c < (PingPong ? 1 : N); ++c) {
+            const double q = s.lfo_start[c] + s.lfo_increment * static_cast<double>(j);
+            const auto lfo = static_cast<float>(std::sin(TWO_PI * (q - std::trunc(q))));
+            delay[c][j] = clamp_delay(glide + s.depth * lfo, longest);
+            shortest = std::min(shortest, delay[c][j]);
         }
+        if constexpr (PingPong) delay[1][j] = delay[0][j];
+    }
+    return shortest;
+}
+
+// Sample by sample, each read after the previous write: needed when a delay
+// is so short that the slice reads what it has just written.
+template <std::size_t N, bool PingPong>
+void run_serial(Tap* taps, float* const* io, const Slice& s, const float (*delay)[SLICE]) {
+    for (std::size_t j = 0; j < s.frames; ++j) {
+        float x[N], held[N], into[N];
         for (std::size_t c = 0; c < N; ++c) {
             x[c] = io[c][j];
-            y[c] = read_any(taps[c], delay[c]);
+            const float y =
+                read_clamped(taps[c].buffer, taps[c].length, taps[c].write, delay[c][j]);
+            taps[c].state = taps[c].state + s.damping * (y - taps[c].state);
+            held[c] = taps[c].state;
+            io[c][j] = y;
         }
+        feed<N, PingPong>(held, x, s.feedback, into);
         for (std::size_t c = 0; c < N; ++c) {
-            taps[c].state = taps[c].state + s.damping * (y[c] - taps[c].state);
-        }
-        feed<N, PingPong>(taps, x, s.feedback, into);
-        for (std::size_t c = 0; c < N; ++c) {
-            push(taps[c], into[c]);
-            io[c][j] = y[c];
+            taps[c].buffer[taps[c].write] = into[c];
+            taps[c].write = taps[c].write + 1 == taps[c].length ? 0 : taps[c].write + 1;
         }
     }
 }
 
+// Every delay of the slice is longer than the slice, so no read reaches a
+// sample written in it: all reads come first (for a fixed delay over
+// neighbouring points, which vectorises), then the damping recursions of the
+// lines side by side, then the writes. A whole-numbered delay still goes
+// through the full formula: with t = 0 it gives y1 + 0 * P, which is not y1
+// when y1 is -0 (the sum is +0) or a neighbour is infinite (0 * inf is NaN).
 template <std::size_t N, bool PingPong>
-void run(Tap* taps, float* const* io, const Slice& s, bool fixed, bool modulated) {
-    if (fixed) {
-        run_fixed<N, PingPong>(taps, io, s);
-    } else if (modulated) {
-        run_moving<N, PingPong, true>(taps, io, s);
+void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay)[SLICE]) {
+    const std::size_t n = s.frames;
+    float y[N][SLICE];
+    for (std::size_t c = 0; c < N; ++c) {
+        const Tap& tap = taps[c];
+        std::size_t j = 0;
+        if (s.fixed) {
+            const Split at = split(delay[c][0]);
+            const std::size_t oldest = oldest_slot(tap.write, tap.length, at.whole);
+            const float* p = tap.buffer + oldest;
+            const std::size_t straight = oldest + 3 < tap.length ? tap.length - 3 - oldest : 0;
+            const std::size_t run = std::min(n, straight);
+            for (; j < run; ++j)
+                y[c][j] = interpolate(p[j + 3], p[j + 2], p[j + 1], p[j], at.t);
+        }
+        std::size_t write = tap.write + j;
+        if (write >= tap.length) write -= tap.length;
+        for (; j < n; ++j) {
+            y[c][j] = read_clamped(tap.buffer, tap.length, write, delay[c][j]);
+            if (++write == tap.length) write = 0;
+        }
+    }
+    float held[N][SLICE];
+    float state[N];
+    for (std::size_t c = 0; c < N; ++c)
+        state[c] = taps[c].state;
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t c = 0; c < N; ++c) {
+            state[c] = state[c] + s.damping * (y[c][j] - state[c]);
+            held[c][j] = state[c];
+        }
+    }
+    float into[N][SLICE];
+    if constexpr (PingPong) {
+        for (std::size_t j = 0; j < n; ++j) {
+            into[0][j] = s.feedback * held[1][j] + 0.5f * (io[0][j] + io[1][j]);
+            into[1][j] = s.feedback * held[0][j];
+        }
     } else {
-        run_moving<N, PingPong, false>(taps, io, s);
+        for (std::size_t c = 0; c < N; ++c) {
+            for (std::size_t j = 0; j < n; ++j)
+                into[c][j] = s.feedback * held[c][j] + io[c][j];
+        }
+    }
+    for (std::size_t c = 0; c < N; ++c) {
+        Tap& tap = taps[c];
+        tap.state = state[c];
+        const std::size_t first = std::min(n, tap.length - tap.write);
+        std::copy_n(into[c], first, tap.buffer + tap.write);
+        std::copy_n(into[c] + first, n - first, tap.buffer);
+        tap.write = n - first > 0 ? n - first : tap.write + n;
+        if (tap.write == tap.length) tap.write = 0;
+        std::copy_n(y[c], n, io[c]);
+    }
+}
+
+template <std::size_t N, bool PingPong>
+void run(Tap* taps, float* const* io, const Slice& s) {
+    float delay[N][SLICE];
+    const float shortest = delays<N, PingPong>(s, static_cast<float>(taps[0].length - 4), delay);
+    if (shortest >= static_cast<float>(s.frames + 1)) {
+        run_staged<N, PingPong>(taps, io, s, delay);
+    } else {
+        run_serial<N, PingPong>(taps, io, s, delay);
     }
 }
 
@@ -278,7 +299,8 @@ std::unique_ptr<Block> make() {
 }
 
 float Line::read(float delay) const {
-    return read_any(buffer.data(), buffer.size(), write, delay);
+    const float d = clamp_delay(delay, static_cast<float>(buffer.size() - 4));
+    return read_clamped(buffer.data(), buffer.size(), write, d);
 }
 
 void Line::push(float sample) {
@@ -344,10 +366,11 @@ void Delay::process(Frame& frame, std::size_t phase) {
     s.damping = damping_;
     // A constant glide adds (target - start) * position = 0 to the start, so
     // the delay is the start itself on every sample.
-    const bool modulated = depth_ != 0.0f;
-    const bool fixed = !modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
+    s.modulated = depth_ != 0.0f;
+    s.fixed = !s.modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
 
-    if (pingpong_ && channels == 2) {
+    if (frames == 0) {
+    } else if (pingpong_ && channels == 2) {
         Tap taps[2];
         float* io[2] = {frame.channel(0), frame.channel(1)};
         for (std::size_t c = 0; c < 2; ++c) {
@@ -356,7 +379,7 @@ void Delay::process(Frame& frame, std::size_t phase) {
         }
         s.lfo_start[0] = lfo_phase_;
         s.lfo_start[1] = lfo_phase_;
-        run<2, true>(taps, io, s, fixed, modulated);
+        run<2, true>(taps, io, s);
         for (std::size_t c = 0; c < 2; ++c) {
             lines_[c].write = taps[c].write;
             lines_[c].damping = taps[c].state;
@@ -377,9 +400,9 @@ void Delay::process(Frame& frame, std::size_t phase) {
                 s.lfo_start[k] = lfo_phase_ + 0.25 * static_cast<double>(c + k);
             }
             if (count == 2) {
-                run<2, false>(taps, io, s, fixed, modulated);
+                run<2, false>(taps, io, s);
             } else {
-                run<1, false>(taps, io, s, fixed, modulated);
+                run<1, false>(taps, io, s);
             }
             for (std::size_t k = 0; k < count; ++k) {
                 lines_[c + k].write = taps[k].write;
