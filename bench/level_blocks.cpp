@@ -16,71 +16,68 @@ namespace {
 constexpr float RATE = 48000.0f;
 constexpr std::size_t CHANNELS = 2;
 
-std::vector<float> defaults(const orba::BlockInfo &info) {
-  std::vector<float> args;
-  for (const auto &arg : info.args)
-    args.push_back(arg.default_value);
-  return args;
+std::vector<float> defaults(const orba::BlockInfo& info) {
+    std::vector<float> args;
+    for (const auto& arg : info.args)
+        args.push_back(arg.default_value);
+    return args;
 }
 
 // One control and one full slice per iteration, over a 440 Hz sine so the
 // curves and the detector see a moving signal. Reported as time per sample per
 // channel.
-void run_block(benchmark::State &state, const orba::BlockInfo &info,
-               std::vector<float> args) {
-  auto block = info.make();
-  block->configure(defaults(info));
-  block->prepare(CHANNELS, RATE);
-  orba::Frame input;
-  input.resize(CHANNELS);
-  input.frames = orba::SLICE;
-  for (std::size_t c = 0; c < CHANNELS; ++c) {
-    for (std::size_t j = 0; j < orba::SLICE; ++j) {
-      input.data[c][j] =
-          0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c));
+void run_block(benchmark::State& state, const orba::BlockInfo& info, std::vector<float> args) {
+    auto block = info.make();
+    block->configure(defaults(info));
+    block->prepare(CHANNELS, RATE);
+    orba::Frame input;
+    input.resize(CHANNELS);
+    input.frames = orba::SLICE;
+    for (std::size_t c = 0; c < CHANNELS; ++c) {
+        for (std::size_t j = 0; j < orba::SLICE; ++j) {
+            input.data[c][j] = 0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c));
+        }
     }
-  }
-  orba::Frame frame = input;
-  for (auto _ : state) {
-    frame.data = input.data;
-    block->control(args);
-    block->process(frame, 0);
-    benchmark::DoNotOptimize(frame.data[0][0]);
-  }
-  state.counters["per_sample_channel"] = benchmark::Counter(
-      static_cast<double>(state.iterations() * orba::SLICE * CHANNELS),
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    orba::Frame frame = input;
+    for (auto _ : state) {
+        frame.data = input.data;
+        block->control(args);
+        block->process(frame, 0);
+        benchmark::DoNotOptimize(frame.data[0][0]);
+    }
+    state.counters["per_sample_channel"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * orba::SLICE * CHANNELS),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-std::vector<float> with(const orba::BlockInfo &info, std::size_t index,
-                        float value) {
-  auto args = defaults(info);
-  args[index] = value;
-  return args;
+std::vector<float> with(const orba::BlockInfo& info, std::size_t index, float value) {
+    auto args = defaults(info);
+    args[index] = value;
+    return args;
 }
 
-void BM_Shaper(benchmark::State &state) {
-  const auto &info = orba::blocks::shaper::INFO;
-  run_block(state, info, with(info, 0, static_cast<float>(state.range(0))));
+void BM_Shaper(benchmark::State& state) {
+    const auto& info = orba::blocks::shaper::INFO;
+    run_block(state, info, with(info, 0, static_cast<float>(state.range(0))));
 }
 BENCHMARK(BM_Shaper)->DenseRange(0, 4)->ArgName("curve");
 
-void BM_Dynamics(benchmark::State &state) {
-  const auto &info = orba::blocks::dynamics::INFO;
-  run_block(state, info, with(info, 8, static_cast<float>(state.range(0))));
+void BM_Dynamics(benchmark::State& state) {
+    const auto& info = orba::blocks::dynamics::INFO;
+    run_block(state, info, with(info, 8, static_cast<float>(state.range(0))));
 }
 BENCHMARK(BM_Dynamics)->DenseRange(0, 1)->ArgName("rms");
 
-void BM_Tremolo(benchmark::State &state) {
-  const auto &info = orba::blocks::tremolo::INFO;
-  run_block(state, info, with(info, 2, static_cast<float>(state.range(0))));
+void BM_Tremolo(benchmark::State& state) {
+    const auto& info = orba::blocks::tremolo::INFO;
+    run_block(state, info, with(info, 2, static_cast<float>(state.range(0))));
 }
 BENCHMARK(BM_Tremolo)->DenseRange(0, 1)->ArgName("triangle");
 
-void BM_Stereo(benchmark::State &state) {
-  const auto &info = orba::blocks::stereo::INFO;
-  run_block(state, info, with(info, 0, static_cast<float>(state.range(0))));
+void BM_Stereo(benchmark::State& state) {
+    const auto& info = orba::blocks::stereo::INFO;
+    run_block(state, info, with(info, 0, static_cast<float>(state.range(0))));
 }
 BENCHMARK(BM_Stereo)->DenseRange(0, 4)->ArgName("mode");
 
-} // namespace
+}  // namespace
