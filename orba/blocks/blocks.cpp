@@ -1,7 +1,14 @@
 #include "orba/blocks/blocks.h"
 
+#include "orba/blocks/blocks/biquad.h"
 #include "orba/blocks/blocks/delay.h"
+#include "orba/blocks/blocks/dynamics.h"
 #include "orba/blocks/blocks/gain.h"
+#include "orba/blocks/blocks/harmonic_eq.h"
+#include "orba/blocks/blocks/onepole.h"
+#include "orba/blocks/blocks/shaper.h"
+#include "orba/blocks/blocks/stereo.h"
+#include "orba/blocks/blocks/tremolo.h"
 
 namespace orba::blocks {
 namespace {
@@ -11,9 +18,14 @@ namespace {
 // harmonic_eq.
 constexpr const BlockInfo* REGISTRY[] = {
     &gain::INFO,
-    // filter, onepole, shaper, dynamics
+    &biquad::INFO,
+    &onepole::INFO,
+    &shaper::INFO,
+    &dynamics::INFO,
     &delay::INFO,
-    // tremolo, stereo, harmonic_eq
+    &tremolo::INFO,
+    &stereo::INFO,
+    &harmonic_eq::INFO,
 };
 
 }  // namespace
