@@ -1,0 +1,230 @@
+// clap-render driven as a process through the built Varnel Delay library, and
+// checked against the same plug-in processed directly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <string>
+#include <vector>
+
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
+#include "orba/clap/abi.h"
+#include "render_support.h"
+#include "varnel-delay/varnel_delay.h"
+
+namespace orba::test {
+namespace {
+
+using Args = std::vector<std::string>;
+
+Args with_varnel(Args args) {
+    Args all{"--plugin", VARNEL_DELAY_CLAP, "--quiet", "--float"};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+// The CLAP wrapper flushes denormals while the plug-in runs; so must we.
+class FlushDenormals {
+  public:
+#if defined(__SSE__) || defined(__x86_64__)
+    FlushDenormals() : saved_(_mm_getcsr()) {
+        _mm_setcsr(saved_ | 0x8040u);
+    }
+    ~FlushDenormals() {
+        _mm_setcsr(saved_);
+    }
+
+  private:
+    unsigned saved_;
+#endif
+};
+
+constexpr double RATE = 48000.0;
+constexpr double BPM = 120.0;
+constexpr std::int64_t TAIL_CAP = 60 * 48000;  // clap-render's default --tail-max
+
+// Varnel Delay run the way clap-render runs it: parameters set before
+// preparation, blocks of `block` frames with the playing 120 BPM transport the
+// wrapper turns into a context, then silence for the tail it reports.
+Audio process_directly(const Audio& input, std::uint32_t block,
+                       const std::vector<std::pair<std::size_t, float>>& values) {
+    const auto channels = static_cast<std::uint32_t>(input.channels);
+    VarnelDelay plugin;
+    const auto params = plugin.params();
+    params->set_channels(channels);
+    for (const auto& [index, value] : values)
+        params->at(index).set(value);
+    plugin.prepare({block, static_cast<float>(RATE), channels});
+
+    FlushDenormals flush;
+    std::vector<std::vector<float>> planar(channels, std::vector<float>(block));
+    std::vector<std::span<float>> spans(channels);
+    Audio output{input.rate, input.channels, {}, input.format};
+    const std::int64_t frames = static_cast<std::int64_t>(input.frames());
+    std::int64_t total = frames;
+    for (std::int64_t start = 0; start < total; start += block) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(block, total - start));
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            for (std::uint32_t f = 0; f < n; ++f) {
+                const std::int64_t at = start + f;
+                planar[c][f] = at < frames
+                                   ? input.at(static_cast<std::size_t>(at), static_cast<int>(c))
+                                   : 0.0f;
+            }
+            spans[c] = std::span<float>(planar[c].data(), n);
+        }
+        ProcessContext context;
+        const auto song_pos = std::llround(static_cast<double>(start) / RATE *
+                                           static_cast<double>(clap::abi::CLAP_SECTIME_FACTOR));
+        context.position = static_cast<double>(song_pos) /
+                           static_cast<double>(clap::abi::CLAP_SECTIME_FACTOR) * RATE;
+        context.tempo = BPM;
+        context.sample_rate = static_cast<float>(RATE);
+        context.playing = true;
+        plugin.process(spans, context);
+        for (std::uint32_t f = 0; f < n; ++f) {
+            for (std::uint32_t c = 0; c < channels; ++c)
+                output.samples.push_back(planar[c][f]);
+        }
+        if (start + n == frames) {
+            total = frames + std::min<std::int64_t>(plugin.tail_samples(), TAIL_CAP);
+        }
+    }
+    return output;
+}
+
+void expect_same_audio(const Audio& actual, const Audio& expected) {
+    ASSERT_EQ(actual.channels, expected.channels);
+    ASSERT_EQ(actual.frames(), expected.frames());
+    for (std::size_t i = 0; i < expected.samples.size(); ++i) {
+        ASSERT_EQ(actual.samples[i], expected.samples[i])
+            << "frame " << i / 2 << " channel " << i % 2;
+    }
+}
+
+TEST(ClapRenderVarnel, RenderIsThePluginProcessedDirectlyForTwoBlockSizes) {
+    TempDir dir;
+    const Audio input = noise(24000, 2);
+    write_audio(dir / "in.wav", input);
+    // time 250 ms, feedback 0.6, mode PingPong (index 0, 3 and 5)
+    const std::vector<std::pair<std::size_t, float>> values{{0, 250.0f}, {3, 0.6f}, {5, 1.0f}};
+
+    for (const std::uint32_t block : {64u, 1000u}) {
+        const Outcome run =
+            run_tool(dir, with_varnel({"--block", std::to_string(block), "--set", "time=250ms",
+                                       "--set", "feedback=0.6", "--set", "mode=PingPong",
+                                       dir / "in.wav", dir / "out.wav"}));
+        ASSERT_EQ(run.status, 0) << run.err;
+        const Audio rendered = read_audio(dir / "out.wav");
+        EXPECT_GT(rendered.frames(), input.frames()) << "no tail at block " << block;
+        expect_same_audio(rendered, process_directly(input, block, values));
+    }
+}
+
+TEST(ClapRenderVarnel, MixAtZeroReturnsTheInput) {
+    TempDir dir;
+    const Audio input = noise(10000, 2);
+    write_audio(dir / "in.wav", input);
+    const Outcome run =
+        run_tool(dir, with_varnel({"--set", "mix=0", "--no-tail", dir / "in.wav", dir / "o.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    expect_same_audio(read_audio(dir / "o.wav"), input);
+}
+
+TEST(ClapRenderVarnel, SavedStateReproducesTheRender) {
+    TempDir dir;
+    write_audio(dir / "in.wav", noise(12000, 2));
+    const Args settings{"--set", "time=300ms", "--set", "decay=-9dB", "--set", "mode=pingpong"};
+    Args first = settings;
+    first.insert(first.end(), {"--save-state", dir / "v.state", dir / "in.wav", dir / "a.wav"});
+    ASSERT_EQ(run_tool(dir, with_varnel(first)).status, 0);
+    ASSERT_EQ(
+        run_tool(dir, with_varnel({"--load-state", dir / "v.state", dir / "in.wav", dir / "b.wav"}))
+            .status,
+        0);
+    ASSERT_EQ(run_tool(dir, with_varnel({dir / "in.wav", dir / "c.wav"})).status, 0);
+
+    const Audio a = read_audio(dir / "a.wav");
+    expect_same_audio(read_audio(dir / "b.wav"), a);
+    EXPECT_NE(read_audio(dir / "c.wav").samples, a.samples) << "the settings made no difference";
+}
+
+TEST(ClapRenderVarnel, RampOfMixMovesFromWetToDryAndEndsOnTheInput) {
+    TempDir dir;
+    const Audio input = noise(48000, 2);
+    write_audio(dir / "in.wav", input);
+    const Outcome run = run_tool(dir, with_varnel({"--ramp", "mix=1:0", "--no-tail", "--block",
+                                                   "512", dir / "in.wav", dir / "o.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Audio output = read_audio(dir / "o.wav");
+    ASSERT_EQ(output.frames(), input.frames());
+
+    // The first echo (the innermost delay, 400 ms x 0.618^6) is 22 ms away, so
+    // the nearly all-wet first block is nearly silent.
+    for (std::size_t i = 0; i < 512 * 2; ++i) {
+        ASSERT_LE(std::fabs(output.samples[i]), 0.02f * std::fabs(input.samples[i]) + 1e-6f)
+            << "sample " << i;
+    }
+    // The last block (384 frames from 47616) runs at mix 0 once its 32-sample
+    // glide is over.
+    for (std::size_t i = (48000 - 256) * 2; i < input.samples.size(); ++i) {
+        ASSERT_EQ(output.samples[i], input.samples[i]) << "sample " << i;
+    }
+}
+
+std::string line_with(const std::string& text, const std::string& word) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (line.find(word) != std::string::npos) return line;
+        start = end + 1;
+    }
+    return "";
+}
+
+TEST(ClapRenderVarnel, IsTheDefaultPluginAndReadsValuesAsAUserTypesThem) {
+    TempDir dir;
+    const Outcome run = run_tool(dir, {"--list", "--set", "Time=250 ms", "--set", "MODE=pingpong",
+                                       "--set", "tone/damping=2000Hz", "--set", "decay=-6dB"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("*0 dravik-labs.varnel-delay Varnel Delay 0.1.0 by Dravik Labs"),
+              std::string::npos)
+        << run.out;
+    const std::pair<const char*, const char*> expected[] = {
+        {" Time ", "400.00 ms  250.00 ms"},     {" Mode ", "Normal     PingPong"},
+        {" Damping ", "6000.00 Hz 2000.00 Hz"}, {" Decay ", "-4.00 dB   -6.00 dB"},
+        {" Mix ", "0.35       0.35"},
+    };
+    for (const auto& [name, values] : expected) {
+        EXPECT_TRUE(line_with(run.out, name).ends_with(values)) << line_with(run.out, name);
+    }
+}
+
+TEST(ClapRenderVarnel, RefusesWhatVarnelDelayCannotTake) {
+    const std::pair<Args, std::string> cases[] = {
+        {{"--set", "mode=Ping Pong"},
+         "clap-render: 'Varnel Delay' refuses 'Ping Pong' for 'Mode'\n"},
+        {{"--set", "time=5s"},
+         "clap-render: '5s' is outside the range of 'Time' (20.00 ms to 1000.00 ms)\n"},
+        {{"--impulse", "--channels", "65"},
+         "clap-render: 'Varnel Delay' cannot take 65 channels (its input has 2)\n"},
+    };
+    for (const auto& [args, message] : cases) {
+        TempDir dir;
+        Args all = args;
+        all.insert(all.end(), {"-o", dir / "out.wav"});
+        const Outcome run = run_tool(dir, with_varnel(all));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, message);
+        EXPECT_TRUE(dir.names().empty());
+    }
+}
+
+}  // namespace
+}  // namespace orba::test
