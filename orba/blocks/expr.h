@@ -108,8 +108,10 @@ struct Node {
 
     Node(Const c) : v(c) {}
     Node(Slot s) : v(s) {}
-    Node(SampleRate s) : v(s) {}
-    Node(Tempo t) : v(t) {}
+    // The empty alternatives start from a zeroed constant: GCC 12 otherwise
+    // warns, wrongly, that moving such a node reads uninitialised storage.
+    Node(SampleRate s) : v(Const{}) { v.emplace<SampleRate>(s); }
+    Node(Tempo t) : v(Const{}) { v.emplace<Tempo>(t); }
     Node(Neg n) : v(std::move(n)) {}
     Node(Binary b) : v(std::move(b)) {}
     Node(Call c) : v(std::move(c)) {}
