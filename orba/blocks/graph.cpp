@@ -12,10 +12,10 @@ namespace {
 // The glide position of frame j in a slice that starts at control phase p is
 // RAMP[p + j] = (p + j + 1) / 32, exact in f32.
 constexpr std::array<float, SLICE> RAMP = [] {
-  std::array<float, SLICE> ramp{};
-  for (std::size_t i = 0; i < SLICE; ++i)
-    ramp[i] = static_cast<float>(i + 1) / 32.0f;
-  return ramp;
+    std::array<float, SLICE> ramp{};
+    for (std::size_t i = 0; i < SLICE; ++i)
+        ramp[i] = static_cast<float>(i + 1) / 32.0f;
+    return ramp;
 }();
 
 // 10^(dB / 20) as exp(dB * 0.115129247); the factor is the f32 with bit
@@ -29,534 +29,515 @@ constexpr std::size_t TAIL_STACK = 256;
 constexpr std::size_t TAIL_ARGS = 32;
 
 std::uint32_t xorshift(std::uint32_t x) {
-  x ^= x << 13;
-  x ^= x >> 17;
-  x ^= x << 5;
-  return x;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x;
 }
 
 float to_unit(std::uint32_t x) {
-  return static_cast<float>(2.0 * (static_cast<double>(x) / 4294967296.0) -
-                            1.0);
+    return static_cast<float>(2.0 * (static_cast<double>(x) / 4294967296.0) - 1.0);
 }
 
 std::uint32_t add_saturating(std::uint32_t a, std::uint32_t b) {
-  const std::uint32_t sum = a + b;
-  return sum < a ? UINT32_MAX : sum;
+    const std::uint32_t sum = a + b;
+    return sum < a ? UINT32_MAX : sum;
 }
 
-float branch_gain(const std::optional<Arg> &gain_db,
-                  const ControlContext &context) {
-  if (!gain_db)
-    return 1.0f;
-  float g = gain_db->eval(context);
-  if (g < -96.0f)
-    g = -96.0f;
-  if (g > 48.0f)
-    g = 48.0f;
-  const float target = std::exp(g * DB_TO_LN);
-  return std::isfinite(target) ? target : 1.0f;
+float branch_gain(const std::optional<Arg>& gain_db, const ControlContext& context) {
+    if (!gain_db) return 1.0f;
+    float g = gain_db->eval(context);
+    if (g < -96.0f) g = -96.0f;
+    if (g > 48.0f) g = 48.0f;
+    const float target = std::exp(g * DB_TO_LN);
+    return std::isfinite(target) ? target : 1.0f;
 }
 
-float mix_amount(const MixNode &node, const ControlContext &context) {
-  float target = 1.0f;
-  if (node.mix) {
-    const float m = node.mix->eval(context);
-    if (std::isnan(m) || m > 1.0f) {
-      target = 1.0f;
-    } else if (m > 0.0f) {
-      target = m;
-    } else {
-      target = 0.0f;
+float mix_amount(const MixNode& node, const ControlContext& context) {
+    float target = 1.0f;
+    if (node.mix) {
+        const float m = node.mix->eval(context);
+        if (std::isnan(m) || m > 1.0f) {
+            target = 1.0f;
+        } else if (m > 0.0f) {
+            target = m;
+        } else {
+            target = 0.0f;
+        }
     }
-  }
-  if (node.bypass) {
-    const float b = node.bypass->eval(context);
-    if (!(b < 0.5f))
-      target = 0.0f;
-  }
-  return target;
+    if (node.bypass) {
+        const float b = node.bypass->eval(context);
+        if (!(b < 0.5f)) target = 0.0f;
+    }
+    return target;
 }
 
-void copy_frame(const Frame &from, Frame &to, std::size_t frames) {
-  const std::size_t channels = std::min(from.channels, to.channels);
-  for (std::size_t c = 0; c < channels; ++c) {
-    std::memcpy(to.channel(c), from.channel(c), frames * sizeof(float));
-  }
-  to.frames = frames;
+void copy_frame(const Frame& from, Frame& to, std::size_t frames) {
+    const std::size_t channels = std::min(from.channels, to.channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        std::memcpy(to.channel(c), from.channel(c), frames * sizeof(float));
+    }
+    to.frames = frames;
 }
 
 // dst = src * w + 0 over a glide, the first term of a branch sum. Adding +0
 // keeps the sum bit-identical to one that starts from a zeroed frame (it
 // turns -0 into +0), and a steady gain of exactly 1 skips the multiply.
-void sum_first(Frame &dst, const Frame &src, const Glide &glide,
-               std::size_t phase, std::size_t frames) {
-  const std::size_t channels = std::min(dst.channels, src.channels);
-  if (glide.steady()) {
-    const float w = glide.to;
-    for (std::size_t c = 0; c < channels; ++c) {
-      float *d = dst.channel(c);
-      const float *s = src.channel(c);
-      if (w == 1.0f) {
-        for (std::size_t j = 0; j < frames; ++j)
-          d[j] = s[j] + 0.0f;
-      } else {
-        for (std::size_t j = 0; j < frames; ++j)
-          d[j] = s[j] * w + 0.0f;
-      }
+void sum_first(Frame& dst, const Frame& src, const Glide& glide, std::size_t phase,
+               std::size_t frames) {
+    const std::size_t channels = std::min(dst.channels, src.channels);
+    if (glide.steady()) {
+        const float w = glide.to;
+        for (std::size_t c = 0; c < channels; ++c) {
+            float* d = dst.channel(c);
+            const float* s = src.channel(c);
+            if (w == 1.0f) {
+                for (std::size_t j = 0; j < frames; ++j)
+                    d[j] = s[j] + 0.0f;
+            } else {
+                for (std::size_t j = 0; j < frames; ++j)
+                    d[j] = s[j] * w + 0.0f;
+            }
+        }
+        return;
     }
-    return;
-  }
-  const float from = glide.from;
-  const float span = glide.to - glide.from;
-  const float *ramp = RAMP.data() + phase;
-  for (std::size_t c = 0; c < channels; ++c) {
-    float *d = dst.channel(c);
-    const float *s = src.channel(c);
-    for (std::size_t j = 0; j < frames; ++j)
-      d[j] = s[j] * (from + ramp[j] * span) + 0.0f;
-  }
-}
-
-void sum_more(Frame &dst, const Frame &src, const Glide &glide,
-              std::size_t phase, std::size_t frames) {
-  const std::size_t channels = std::min(dst.channels, src.channels);
-  if (glide.steady()) {
-    const float w = glide.to;
+    const float from = glide.from;
+    const float span = glide.to - glide.from;
+    const float* ramp = RAMP.data() + phase;
     for (std::size_t c = 0; c < channels; ++c) {
-      float *d = dst.channel(c);
-      const float *s = src.channel(c);
-      if (w == 1.0f) {
+        float* d = dst.channel(c);
+        const float* s = src.channel(c);
         for (std::size_t j = 0; j < frames; ++j)
-          d[j] += s[j];
-      } else {
-        for (std::size_t j = 0; j < frames; ++j)
-          d[j] += s[j] * w;
-      }
+            d[j] = s[j] * (from + ramp[j] * span) + 0.0f;
     }
-    return;
-  }
-  const float from = glide.from;
-  const float span = glide.to - glide.from;
-  const float *ramp = RAMP.data() + phase;
-  for (std::size_t c = 0; c < channels; ++c) {
-    float *d = dst.channel(c);
-    const float *s = src.channel(c);
-    for (std::size_t j = 0; j < frames; ++j)
-      d[j] += s[j] * (from + ramp[j] * span);
-  }
 }
 
-void prepare_parallel(ParallelNode &node, std::size_t channels,
-                      float sample_rate) {
-  std::uint32_t slowest = 0;
-  for (Branch &branch : node.branches) {
-    branch.node.prepare(channels, sample_rate);
-    slowest = std::max(slowest, branch.node.latency());
-  }
-  for (Branch &branch : node.branches) {
-    branch.lines.reset(channels, slowest - branch.node.latency());
-    branch.gain.reset();
-  }
-  node.input.resize(channels);
-  node.scratch.resize(channels);
+void sum_more(Frame& dst, const Frame& src, const Glide& glide, std::size_t phase,
+              std::size_t frames) {
+    const std::size_t channels = std::min(dst.channels, src.channels);
+    if (glide.steady()) {
+        const float w = glide.to;
+        for (std::size_t c = 0; c < channels; ++c) {
+            float* d = dst.channel(c);
+            const float* s = src.channel(c);
+            if (w == 1.0f) {
+                for (std::size_t j = 0; j < frames; ++j)
+                    d[j] += s[j];
+            } else {
+                for (std::size_t j = 0; j < frames; ++j)
+                    d[j] += s[j] * w;
+            }
+        }
+        return;
+    }
+    const float from = glide.from;
+    const float span = glide.to - glide.from;
+    const float* ramp = RAMP.data() + phase;
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* d = dst.channel(c);
+        const float* s = src.channel(c);
+        for (std::size_t j = 0; j < frames; ++j)
+            d[j] += s[j] * (from + ramp[j] * span);
+    }
 }
 
-void control_parallel(ParallelNode &node, const ControlContext &context) {
-  for (Branch &branch : node.branches) {
-    branch.node.control(context);
-    branch.gain.retarget(branch_gain(branch.gain_db, context));
-  }
+void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rate) {
+    std::uint32_t slowest = 0;
+    for (Branch& branch : node.branches) {
+        branch.node.prepare(channels, sample_rate);
+        slowest = std::max(slowest, branch.node.latency());
+    }
+    for (Branch& branch : node.branches) {
+        branch.lines.reset(channels, slowest - branch.node.latency());
+        branch.gain.reset();
+    }
+    node.input.resize(channels);
+    node.scratch.resize(channels);
+}
+
+void control_parallel(ParallelNode& node, const ControlContext& context) {
+    for (Branch& branch : node.branches) {
+        branch.node.control(context);
+        branch.gain.retarget(branch_gain(branch.gain_db, context));
+    }
 }
 
 // Every branch sees the node's input; the output is their gain-weighted sum.
 // The first branch runs on the frame itself, the last on the kept input, so
 // only the middle ones pay for a copy.
-void process_parallel(ParallelNode &node, Frame &frame, std::size_t phase) {
-  const std::size_t frames = frame.frames;
-  const std::size_t count = node.branches.size();
-  if (count == 0)
-    return;
-  if (count > 1)
-    copy_frame(frame, node.input, frames);
-  for (std::size_t i = 0; i < count; ++i) {
-    Branch &branch = node.branches[i];
-    Frame *work = &frame;
-    if (i > 0 && i + 1 < count) {
-      copy_frame(node.input, node.scratch, frames);
-      work = &node.scratch;
-    } else if (i > 0) {
-      work = &node.input;
+void process_parallel(ParallelNode& node, Frame& frame, std::size_t phase) {
+    const std::size_t frames = frame.frames;
+    const std::size_t count = node.branches.size();
+    if (count == 0) return;
+    if (count > 1) copy_frame(frame, node.input, frames);
+    for (std::size_t i = 0; i < count; ++i) {
+        Branch& branch = node.branches[i];
+        Frame* work = &frame;
+        if (i > 0 && i + 1 < count) {
+            copy_frame(node.input, node.scratch, frames);
+            work = &node.scratch;
+        } else if (i > 0) {
+            work = &node.input;
+        }
+        branch.node.process(*work, phase);
+        if (branch.lines.length > 0) branch.lines.run(*work, frames);
+        if (i == 0) {
+            sum_first(frame, *work, branch.gain, phase, frames);
+        } else {
+            sum_more(frame, *work, branch.gain, phase, frames);
+        }
     }
-    branch.node.process(*work, phase);
-    if (branch.lines.length > 0)
-      branch.lines.run(*work, frames);
-    if (i == 0) {
-      sum_first(frame, *work, branch.gain, phase, frames);
-    } else {
-      sum_more(frame, *work, branch.gain, phase, frames);
-    }
-  }
 }
 
-void prepare_mix(MixNode &node, std::size_t channels, float sample_rate) {
-  node.inner.prepare(channels, sample_rate);
-  node.lines.reset(channels, node.inner.latency());
-  node.dry.resize(channels);
-  node.amount.reset();
-  node.wet.assign(channels, node.only ? 0 : 1);
-  if (node.only) {
-    for (std::uint64_t c : *node.only) {
-      if (c < channels)
-        node.wet[static_cast<std::size_t>(c)] = 1;
+void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
+    node.inner.prepare(channels, sample_rate);
+    node.lines.reset(channels, node.inner.latency());
+    node.dry.resize(channels);
+    node.amount.reset();
+    node.wet.assign(channels, node.only ? 0 : 1);
+    if (node.only) {
+        for (std::uint64_t c : *node.only) {
+            if (c < channels) node.wet[static_cast<std::size_t>(c)] = 1;
+        }
     }
-  }
 }
 
-void process_mix(MixNode &node, Frame &frame, std::size_t phase) {
-  const Glide &amount = node.amount;
-  if (amount.from == 1.0f && amount.to == 1.0f && !node.only) {
-    node.inner.process(frame, phase);
-    return;
-  }
-  const std::size_t frames = frame.frames;
-  copy_frame(frame, node.dry, frames);
-  if (node.lines.length > 0)
-    node.lines.run(node.dry, frames);
-  if (amount.from > 0.0f || amount.to > 0.0f)
-    node.inner.process(frame, phase);
-
-  const float from = amount.from;
-  const float span = amount.to - amount.from;
-  const float *ramp = RAMP.data() + phase;
-  const std::size_t channels = std::min(frame.channels, node.dry.channels);
-  for (std::size_t c = 0; c < channels; ++c) {
-    float *out = frame.channel(c);
-    const float *dry = node.dry.channel(c);
-    if (c < node.wet.size() && node.wet[c]) {
-      for (std::size_t j = 0; j < frames; ++j) {
-        const float w = from + ramp[j] * span;
-        out[j] = dry[j] + w * (out[j] - dry[j]);
-      }
-    } else {
-      for (std::size_t j = 0; j < frames; ++j)
-        out[j] = dry[j] + 0.0f * (out[j] - dry[j]);
+void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
+    const Glide& amount = node.amount;
+    if (amount.from == 1.0f && amount.to == 1.0f && !node.only) {
+        node.inner.process(frame, phase);
+        return;
     }
-  }
+    const std::size_t frames = frame.frames;
+    copy_frame(frame, node.dry, frames);
+    if (node.lines.length > 0) node.lines.run(node.dry, frames);
+    if (amount.from > 0.0f || amount.to > 0.0f) node.inner.process(frame, phase);
+
+    const float from = amount.from;
+    const float span = amount.to - amount.from;
+    const float* ramp = RAMP.data() + phase;
+    const std::size_t channels = std::min(frame.channels, node.dry.channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* out = frame.channel(c);
+        const float* dry = node.dry.channel(c);
+        const bool wet = c < node.wet.size() && node.wet[c];
+        // A steady glide weighs every frame with exactly `to` (from + r * 0).
+        if (!wet || amount.steady()) {
+            const float w = wet ? amount.to : 0.0f;
+            for (std::size_t j = 0; j < frames; ++j)
+                out[j] = dry[j] + w * (out[j] - dry[j]);
+        } else {
+            for (std::size_t j = 0; j < frames; ++j) {
+                const float w = from + ramp[j] * span;
+                out[j] = dry[j] + w * (out[j] - dry[j]);
+            }
+        }
+    }
 }
 
-} // namespace
+}  // namespace
 
-float normalise(float value, const ArgInfo &info) {
-  if (std::isnan(value))
-    return info.default_value;
-  value = std::clamp(value, info.min, info.max);
-  if (!info.choices.empty())
-    value = std::round(value);
-  return value;
+float normalise(float value, const ArgInfo& info) {
+    if (std::isnan(value)) return info.default_value;
+    value = std::clamp(value, info.min, info.max);
+    if (!info.choices.empty()) value = std::round(value);
+    return value;
 }
 
 void Modulator::reset(std::size_t k) {
-  phase = 0.0f;
-  const std::uint32_t seed = static_cast<std::uint32_t>(k + 1) * GOLDEN;
-  random = xorshift(seed | 1u);
-  held = to_unit(random);
+    phase = 0.0f;
+    const std::uint32_t seed = static_cast<std::uint32_t>(k + 1) * GOLDEN;
+    random = xorshift(seed | 1u);
+    held = to_unit(random);
 }
 
-float Modulator::advance(const ControlContext &context) {
-  float r = rate.eval(context);
-  if (std::isnan(r)) {
-    r = 1.0f;
-  } else if (r < 0.001f) {
-    r = 0.001f;
-  } else if (r > 200.0f) {
-    r = 200.0f;
-  }
-  const float increment = r * 32.0f / context.sample_rate;
-  const float t = phase;
-  float out = 0.0f;
-  switch (shape) {
-  case Shape::Sine:
-    out = std::sin(TWO_PI * t);
-    break;
-  case Shape::Triangle:
-    out = 1.0f - 4.0f * std::fabs(t - 0.5f);
-    break;
-  case Shape::Saw:
-    out = 2.0f * t - 1.0f;
-    break;
-  case Shape::Square:
-    out = t < 0.5f ? 1.0f : -1.0f;
-    break;
-  case Shape::Random:
-    out = held;
-    break;
-  }
-  const float next = t + increment;
-  if (shape == Shape::Random && next >= 1.0f) {
-    random = xorshift(random);
-    held = to_unit(random);
-  }
-  phase = next - std::floor(next);
-  return out;
+float Modulator::advance(const ControlContext& context) {
+    float r = rate.eval(context);
+    if (std::isnan(r)) {
+        r = 1.0f;
+    } else if (r < 0.001f) {
+        r = 0.001f;
+    } else if (r > 200.0f) {
+        r = 200.0f;
+    }
+    const float increment = r * 32.0f / context.sample_rate;
+    const float t = phase;
+    float out = 0.0f;
+    switch (shape) {
+        case Shape::Sine:
+            out = std::sin(TWO_PI * t);
+            break;
+        case Shape::Triangle:
+            out = 1.0f - 4.0f * std::fabs(t - 0.5f);
+            break;
+        case Shape::Saw:
+            out = 2.0f * t - 1.0f;
+            break;
+        case Shape::Square:
+            out = t < 0.5f ? 1.0f : -1.0f;
+            break;
+        case Shape::Random:
+            out = held;
+            break;
+    }
+    const float next = t + increment;
+    if (shape == Shape::Random && next >= 1.0f) {
+        random = xorshift(random);
+        held = to_unit(random);
+    }
+    phase = next - std::floor(next);
+    return out;
 }
 
 void Compensation::reset(std::size_t channels, std::size_t samples) {
-  ring.assign(channels * samples, 0.0f);
-  length = samples;
-  write = 0;
+    ring.assign(channels * samples, 0.0f);
+    length = samples;
+    write = 0;
 }
 
 // Each sample swaps places with the ring entry `length` samples old.
-void Compensation::run(Frame &frame, std::size_t frames) {
-  const std::size_t channels =
-      std::min(frame.channels, length ? ring.size() / length : 0);
-  for (std::size_t c = 0; c < channels; ++c) {
-    float *x = frame.channel(c);
-    float *r = ring.data() + c * length;
-    std::size_t pos = write;
-    for (std::size_t j = 0; j < frames; ++j) {
-      std::swap(x[j], r[pos]);
-      if (++pos == length)
-        pos = 0;
+void Compensation::run(Frame& frame, std::size_t frames) {
+    const std::size_t channels = std::min(frame.channels, length ? ring.size() / length : 0);
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* x = frame.channel(c);
+        float* r = ring.data() + c * length;
+        std::size_t pos = write;
+        for (std::size_t j = 0; j < frames; ++j) {
+            std::swap(x[j], r[pos]);
+            if (++pos == length) pos = 0;
+        }
     }
-  }
-  write = (write + frames) % length;
+    write = (write + frames) % length;
 }
 
 void Node::prepare(std::size_t channels, float sample_rate) {
-  switch (kind.index()) {
-  case 0:
-    std::get<0>(kind).block->prepare(channels, sample_rate);
-    break;
-  case 1:
-    for (Node &child : std::get<1>(kind).nodes)
-      child.prepare(channels, sample_rate);
-    break;
-  case 2:
-    prepare_parallel(std::get<2>(kind), channels, sample_rate);
-    break;
-  case 3:
-    prepare_mix(*std::get<3>(kind), channels, sample_rate);
-    break;
-  }
-}
-
-void Node::control(const ControlContext &context) {
-  switch (kind.index()) {
-  case 0: {
-    BlockNode &node = std::get<0>(kind);
-    // Constant arguments were normalised once by the compiler.
-    for (std::size_t i : node.moving) {
-      node.values[i] =
-          normalise(node.args[i].eval(context), node.info->args[i]);
+    switch (kind.index()) {
+        case 0:
+            std::get<0>(kind).block->prepare(channels, sample_rate);
+            break;
+        case 1:
+            for (Node& child : std::get<1>(kind).nodes)
+                child.prepare(channels, sample_rate);
+            break;
+        case 2:
+            prepare_parallel(std::get<2>(kind), channels, sample_rate);
+            break;
+        case 3:
+            prepare_mix(*std::get<3>(kind), channels, sample_rate);
+            break;
     }
-    node.block->control(node.values);
-    break;
-  }
-  case 1:
-    for (Node &child : std::get<1>(kind).nodes)
-      child.control(context);
-    break;
-  case 2:
-    control_parallel(std::get<2>(kind), context);
-    break;
-  case 3: {
-    MixNode &node = *std::get<3>(kind);
-    node.inner.control(context);
-    node.amount.retarget(mix_amount(node, context));
-    break;
-  }
-  }
 }
 
-void Node::process(Frame &frame, std::size_t phase) {
-  switch (kind.index()) {
-  case 0:
-    std::get<0>(kind).block->process(frame, phase);
-    break;
-  case 1:
-    for (Node &child : std::get<1>(kind).nodes)
-      child.process(frame, phase);
-    break;
-  case 2:
-    process_parallel(std::get<2>(kind), frame, phase);
-    break;
-  case 3:
-    process_mix(*std::get<3>(kind), frame, phase);
-    break;
-  }
+void Node::control(const ControlContext& context) {
+    switch (kind.index()) {
+        case 0: {
+            BlockNode& node = std::get<0>(kind);
+            // Constant arguments were normalised once by the compiler.
+            for (std::size_t i : node.moving) {
+                node.values[i] = normalise(node.args[i].eval(context), node.info->args[i]);
+            }
+            node.block->control(node.values);
+            break;
+        }
+        case 1:
+            for (Node& child : std::get<1>(kind).nodes)
+                child.control(context);
+            break;
+        case 2:
+            control_parallel(std::get<2>(kind), context);
+            break;
+        case 3: {
+            MixNode& node = *std::get<3>(kind);
+            node.inner.control(context);
+            node.amount.retarget(mix_amount(node, context));
+            break;
+        }
+    }
+}
+
+void Node::process(Frame& frame, std::size_t phase) {
+    switch (kind.index()) {
+        case 0:
+            std::get<0>(kind).block->process(frame, phase);
+            break;
+        case 1:
+            for (Node& child : std::get<1>(kind).nodes)
+                child.process(frame, phase);
+            break;
+        case 2:
+            process_parallel(std::get<2>(kind), frame, phase);
+            break;
+        case 3:
+            process_mix(*std::get<3>(kind), frame, phase);
+            break;
+    }
 }
 
 std::uint32_t Node::latency() const {
-  switch (kind.index()) {
-  case 0:
-    return std::get<0>(kind).block->latency();
-  case 1: {
-    std::uint32_t sum = 0;
-    for (const Node &child : std::get<1>(kind).nodes)
-      sum = add_saturating(sum, child.latency());
-    return sum;
-  }
-  case 2: {
-    std::uint32_t most = 0;
-    for (const Branch &branch : std::get<2>(kind).branches) {
-      most = std::max(most, branch.node.latency());
+    switch (kind.index()) {
+        case 0:
+            return std::get<0>(kind).block->latency();
+        case 1: {
+            std::uint32_t sum = 0;
+            for (const Node& child : std::get<1>(kind).nodes)
+                sum = add_saturating(sum, child.latency());
+            return sum;
+        }
+        case 2: {
+            std::uint32_t most = 0;
+            for (const Branch& branch : std::get<2>(kind).branches) {
+                most = std::max(most, branch.node.latency());
+            }
+            return most;
+        }
+        case 3:
+            return std::get<3>(kind)->inner.latency();
     }
-    return most;
-  }
-  case 3:
-    return std::get<3>(kind)->inner.latency();
-  }
-  return 0;
+    return 0;
 }
 
-std::uint32_t Node::tail(const ControlContext &context) const {
-  switch (kind.index()) {
-  case 0: {
-    const BlockNode &node = std::get<0>(kind);
-    std::array<float, TAIL_ARGS> values{};
-    const std::size_t count = std::min(node.args.size(), TAIL_ARGS);
-    for (std::size_t i = 0; i < count; ++i) {
-      values[i] =
-          node.args[i].is_const()
-              ? node.values[i]
-              : normalise(node.args[i].eval(context), node.info->args[i]);
+std::uint32_t Node::tail(const ControlContext& context) const {
+    switch (kind.index()) {
+        case 0: {
+            const BlockNode& node = std::get<0>(kind);
+            std::array<float, TAIL_ARGS> values{};
+            const std::size_t count = std::min(node.args.size(), TAIL_ARGS);
+            for (std::size_t i = 0; i < count; ++i) {
+                values[i] = node.args[i].is_const()
+                                ? node.values[i]
+                                : normalise(node.args[i].eval(context), node.info->args[i]);
+            }
+            return node.block->tail(std::span<const float>(values.data(), count),
+                                    context.sample_rate);
+        }
+        case 1: {
+            std::uint32_t sum = 0;
+            for (const Node& child : std::get<1>(kind).nodes) {
+                sum = add_saturating(sum, child.tail(context));
+            }
+            return sum;
+        }
+        case 2: {
+            std::uint32_t most = 0;
+            for (const Branch& branch : std::get<2>(kind).branches) {
+                most = std::max(most, branch.node.tail(context));
+            }
+            return most;
+        }
+        case 3:
+            return std::get<3>(kind)->inner.tail(context);
     }
-    return node.block->tail(std::span<const float>(values.data(), count),
-                            context.sample_rate);
-  }
-  case 1: {
-    std::uint32_t sum = 0;
-    for (const Node &child : std::get<1>(kind).nodes) {
-      sum = add_saturating(sum, child.tail(context));
-    }
-    return sum;
-  }
-  case 2: {
-    std::uint32_t most = 0;
-    for (const Branch &branch : std::get<2>(kind).branches) {
-      most = std::max(most, branch.node.tail(context));
-    }
-    return most;
-  }
-  case 3:
-    return std::get<3>(kind)->inner.tail(context);
-  }
-  return 0;
+    return 0;
 }
 
-void Node::write_meters(ParamSet &params) const {
-  switch (kind.index()) {
-  case 0: {
-    const BlockNode &node = std::get<0>(kind);
-    for (const auto &[meter, param] : node.meters) {
-      if (param < params.size())
-        params.at(param).set(node.block->meter(meter));
+void Node::write_meters(ParamSet& params) const {
+    switch (kind.index()) {
+        case 0: {
+            const BlockNode& node = std::get<0>(kind);
+            for (const auto& [meter, param] : node.meters) {
+                if (param < params.size()) params.at(param).set(node.block->meter(meter));
+            }
+            break;
+        }
+        case 1:
+            for (const Node& child : std::get<1>(kind).nodes)
+                child.write_meters(params);
+            break;
+        case 2:
+            for (const Branch& branch : std::get<2>(kind).branches) {
+                branch.node.write_meters(params);
+            }
+            break;
+        case 3:
+            std::get<3>(kind)->inner.write_meters(params);
+            break;
     }
-    break;
-  }
-  case 1:
-    for (const Node &child : std::get<1>(kind).nodes)
-      child.write_meters(params);
-    break;
-  case 2:
-    for (const Branch &branch : std::get<2>(kind).branches) {
-      branch.node.write_meters(params);
-    }
-    break;
-  case 3:
-    std::get<3>(kind)->inner.write_meters(params);
-    break;
-  }
 }
 
-Graph::Graph(Node root, std::vector<Modulator> modulators,
-             std::size_t param_count)
+Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_count)
     : modulators_(std::move(modulators)),
-      values_(param_count + modulators_.size(), 0.0f), root_(std::move(root)),
+      values_(param_count + modulators_.size(), 0.0f),
+      root_(std::move(root)),
       param_count_(param_count) {}
 
-void Graph::prepare(const ProcessSetup &setup) {
-  // NaN fails the comparison and also becomes 8000.
-  sample_rate_ = setup.sample_rate >= 8000.0f ? setup.sample_rate : 8000.0f;
-  channels_ = setup.channels == 0 ? 1 : setup.channels;
-  frame_.resize(channels_);
-  phase_ = 0;
-  for (std::size_t k = 0; k < modulators_.size(); ++k)
-    modulators_[k].reset(k);
-  root_.prepare(channels_, sample_rate_);
+void Graph::prepare(const ProcessSetup& setup) {
+    // NaN fails the comparison and also becomes 8000.
+    sample_rate_ = setup.sample_rate >= 8000.0f ? setup.sample_rate : 8000.0f;
+    channels_ = setup.channels == 0 ? 1 : setup.channels;
+    frame_.resize(channels_);
+    phase_ = 0;
+    for (std::size_t k = 0; k < modulators_.size(); ++k)
+        modulators_[k].reset(k);
+    root_.prepare(channels_, sample_rate_);
 }
 
-void Graph::tick(const ParamSet &params) {
-  const std::size_t count = std::min(params.size(), param_count_);
-  for (std::size_t i = 0; i < count; ++i)
-    values_[i] = params.at(i).get();
-  const ControlContext context{values_, sample_rate_, tempo_};
-  // A modulator's rate sees the outputs of the modulators before it in this
-  // tick.
-  for (std::size_t k = 0; k < modulators_.size(); ++k) {
-    values_[param_count_ + k] = modulators_[k].advance(context);
-  }
-  root_.control(context);
-}
-
-void Graph::process(ParamSet &params, Buffers buffers,
-                    const ProcessContext &context) {
-  const std::size_t active = std::min(frame_.channels, buffers.size());
-  if (active == 0)
-    return;
-  tempo_ = effective_tempo(context);
-
-  // Every buffer is read and written, so the shortest one bounds the block.
-  std::size_t frames = buffers[0].size();
-  for (std::size_t c = 1; c < active; ++c)
-    frames = std::min(frames, buffers[c].size());
-
-  std::size_t index = 0;
-  while (index < frames) {
-    const std::size_t length = std::min(frames - index, SLICE - phase_);
-    if (phase_ == 0)
-      tick(params);
-    for (std::size_t c = 0; c < active; ++c) {
-      std::memcpy(frame_.channel(c), buffers[c].data() + index,
-                  length * sizeof(float));
+void Graph::tick(const ParamSet& params) {
+    const std::size_t count = std::min(params.size(), param_count_);
+    for (std::size_t i = 0; i < count; ++i)
+        values_[i] = params.at(i).get();
+    const ControlContext context{values_, sample_rate_, tempo_};
+    // A modulator's rate sees the outputs of the modulators before it in this
+    // tick.
+    for (std::size_t k = 0; k < modulators_.size(); ++k) {
+        values_[param_count_ + k] = modulators_[k].advance(context);
     }
-    for (std::size_t c = active; c < frame_.channels; ++c) {
-      std::memset(frame_.channel(c), 0, length * sizeof(float));
-    }
-    frame_.frames = length;
-    root_.process(frame_, phase_);
-    for (std::size_t c = 0; c < active; ++c) {
-      const float *in = frame_.channel(c);
-      float *out = buffers[c].data() + index;
-      for (std::size_t j = 0; j < length; ++j) {
-        out[j] = std::fabs(in[j]) < FLUSH ? 0.0f : in[j];
-      }
-    }
-    phase_ = (phase_ + length) % SLICE;
-    index += length;
-  }
-  root_.write_meters(params);
+    root_.control(context);
 }
 
-std::uint32_t Graph::latency_samples() const { return root_.latency(); }
+void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& context) {
+    const std::size_t active = std::min(frame_.channels, buffers.size());
+    if (active == 0) return;
+    tempo_ = effective_tempo(context);
 
-std::uint32_t Graph::tail_for(const ParamSet &params) const {
-  std::array<float, TAIL_STACK> stack;
-  std::vector<float> heap;
-  std::span<float> values;
-  if (values_.size() <= TAIL_STACK) {
-    values = std::span<float>(stack.data(), values_.size());
-  } else {
-    heap.resize(values_.size());
-    values = heap;
-  }
-  std::copy(values_.begin(), values_.end(), values.begin());
-  const std::size_t count = std::min(params.size(), param_count_);
-  for (std::size_t i = 0; i < count; ++i)
-    values[i] = params.at(i).get();
-  return root_.tail(ControlContext{values, sample_rate_, tempo_});
+    // Every buffer is read and written, so the shortest one bounds the block.
+    std::size_t frames = buffers[0].size();
+    for (std::size_t c = 1; c < active; ++c)
+        frames = std::min(frames, buffers[c].size());
+
+    std::size_t index = 0;
+    while (index < frames) {
+        const std::size_t length = std::min(frames - index, SLICE - phase_);
+        if (phase_ == 0) tick(params);
+        for (std::size_t c = 0; c < active; ++c) {
+            std::memcpy(frame_.channel(c), buffers[c].data() + index, length * sizeof(float));
+        }
+        for (std::size_t c = active; c < frame_.channels; ++c) {
+            std::memset(frame_.channel(c), 0, length * sizeof(float));
+        }
+        frame_.frames = length;
+        root_.process(frame_, phase_);
+        for (std::size_t c = 0; c < active; ++c) {
+            const float* in = frame_.channel(c);
+            float* out = buffers[c].data() + index;
+            for (std::size_t j = 0; j < length; ++j) {
+                out[j] = std::fabs(in[j]) < FLUSH ? 0.0f : in[j];
+            }
+        }
+        phase_ = (phase_ + length) % SLICE;
+        index += length;
+    }
+    root_.write_meters(params);
 }
 
-} // namespace orba
+std::uint32_t Graph::latency_samples() const {
+    return root_.latency();
+}
+
+std::uint32_t Graph::tail_for(const ParamSet& params) const {
+    std::array<float, TAIL_STACK> stack;
+    std::vector<float> heap;
+    std::span<float> values;
+    if (values_.size() <= TAIL_STACK) {
+        values = std::span<float>(stack.data(), values_.size());
+    } else {
+        heap.resize(values_.size());
+        values = heap;
+    }
+    std::copy(values_.begin(), values_.end(), values.begin());
+    const std::size_t count = std::min(params.size(), param_count_);
+    for (std::size_t i = 0; i < count; ++i)
+        values[i] = params.at(i).get();
+    return root_.tail(ControlContext{values, sample_rate_, tempo_});
+}
+
+}  // namespace orba

@@ -13,45 +13,43 @@ namespace orba {
 namespace {
 
 // y[n] = x[n - 48]: gives the parallel and mix nodes compensation rings to run.
-constexpr ArgInfo LATE_ARGS[] = {
-    {"scale", "", {}, "", -10.0f, 10.0f, 1.0f, false}};
+constexpr ArgInfo LATE_ARGS[] = {{"scale", "", {}, "", -10.0f, 10.0f, 1.0f, false}};
 constexpr std::size_t LATE_SAMPLES = 48;
 
 class Late final : public Block {
-public:
-  void prepare(std::size_t channels, float) override {
-    lines_.assign(channels * LATE_SAMPLES, 0.0f);
-    write_ = 0;
-  }
-  void control(std::span<const float> args) override { scale_ = args[0]; }
-  void process(Frame &frame, std::size_t) override {
-    for (std::size_t c = 0; c < frame.channels; ++c) {
-      float *line = lines_.data() + c * LATE_SAMPLES;
-      std::size_t pos = write_;
-      for (std::size_t j = 0; j < frame.frames; ++j) {
-        std::swap(frame.channel(c)[j], line[pos]);
-        frame.channel(c)[j] *= scale_;
-        pos = (pos + 1) % LATE_SAMPLES;
-      }
+  public:
+    void prepare(std::size_t channels, float) override {
+        lines_.assign(channels * LATE_SAMPLES, 0.0f);
+        write_ = 0;
     }
-    write_ = (write_ + frame.frames) % LATE_SAMPLES;
-  }
-  std::uint32_t latency() const override { return LATE_SAMPLES; }
+    void control(std::span<const float> args) override { scale_ = args[0]; }
+    void process(Frame& frame, std::size_t) override {
+        for (std::size_t c = 0; c < frame.channels; ++c) {
+            float* line = lines_.data() + c * LATE_SAMPLES;
+            std::size_t pos = write_;
+            for (std::size_t j = 0; j < frame.frames; ++j) {
+                std::swap(frame.channel(c)[j], line[pos]);
+                frame.channel(c)[j] *= scale_;
+                pos = (pos + 1) % LATE_SAMPLES;
+            }
+        }
+        write_ = (write_ + frame.frames) % LATE_SAMPLES;
+    }
+    std::uint32_t latency() const override { return LATE_SAMPLES; }
 
-private:
-  std::vector<float> lines_;
-  std::size_t write_ = 0;
-  float scale_ = 1.0f;
+  private:
+    std::vector<float> lines_;
+    std::size_t write_ = 0;
+    float scale_ = 1.0f;
 };
 
 constexpr BlockInfo LATE{
     "late", "", LATE_ARGS, {}, [] { return std::unique_ptr<Block>(new Late); }};
 
-std::vector<const BlockInfo *> catalogue() {
-  std::vector<const BlockInfo *> list(blocks::all().begin(),
-                                      blocks::all().end());
-  list.push_back(&LATE);
-  return list;
+std::vector<const BlockInfo*> catalogue() {
+    std::vector<const BlockInfo*> list(blocks::all().begin(), blocks::all().end());
+    list.push_back(&LATE);
+    return list;
 }
 
 constexpr std::string_view NAMES[] = {"time", "mix", "g", "bp"};
@@ -79,62 +77,59 @@ constexpr std::string_view EVERYTHING = R"js({
                   "block": "late", "args": {"scale": 0.5}}, "gain_db": -6}]}]})js";
 
 TEST(GraphAllocation, ProcessAndTailNeverAllocateAfterPrepare) {
-  auto params = std::move(ParamSet::with_channels(PARAMS, 1)).value();
-  const auto blocks = catalogue();
-  Result<GraphSpec> spec = spec::from_str(EVERYTHING);
-  ASSERT_TRUE(spec.ok()) << spec.error();
-  Result<Graph> compiled = Graph::from_spec(*spec, NAMES, blocks);
-  ASSERT_TRUE(compiled.ok()) << compiled.error();
-  Graph &graph = *compiled;
-  graph.prepare(
-      ProcessSetup{.max_frames = 1024, .sample_rate = 44100.0f, .channels = 2});
+    auto params = std::move(ParamSet::with_channels(PARAMS, 1)).value();
+    const auto blocks = catalogue();
+    Result<GraphSpec> spec = spec::from_str(EVERYTHING);
+    ASSERT_TRUE(spec.ok()) << spec.error();
+    Result<Graph> compiled = Graph::from_spec(*spec, NAMES, blocks);
+    ASSERT_TRUE(compiled.ok()) << compiled.error();
+    Graph& graph = *compiled;
+    graph.prepare(ProcessSetup{.max_frames = 1024, .sample_rate = 44100.0f, .channels = 2});
 
-  std::vector<std::vector<float>> audio(2, std::vector<float>(1024, 0.25f));
-  std::vector<std::span<float>> buffers(audio.begin(), audio.end());
-  ProcessContext context;
-  context.tempo = 97.0;
+    std::vector<std::vector<float>> audio(2, std::vector<float>(1024, 0.25f));
+    std::vector<std::span<float>> buffers(audio.begin(), audio.end());
+    ProcessContext context;
+    context.tempo = 97.0;
 
-  test::AllocationScope scope;
-  std::uint32_t tail = 0;
-  for (std::size_t block = 0; block < 40; ++block) {
-    // Odd sizes keep slices starting mid-period; the parameters move so
-    // every glide and the bypass run.
-    std::span<float> left = buffers[0].first(block * 37 % 700);
-    std::span<float> right = buffers[1].first(block * 37 % 700);
-    const std::span<float> sized[] = {left, right};
-    params->at(1).set(static_cast<float>(block % 3) * 0.5f);
-    params->at(2).set(block % 2 ? -20.0f : 6.0f);
-    params->at(3).set(block % 5 == 0 ? 1.0f : 0.0f);
-    graph.process(*params, sized, context);
-    tail += graph.tail_for(*params);
-    tail += graph.latency_samples();
-  }
-  EXPECT_EQ(scope.count(), 0u);
-  EXPECT_GT(tail, 0u);
-  EXPECT_EQ(graph.latency_samples(), LATE_SAMPLES);
+    test::AllocationScope scope;
+    std::uint32_t tail = 0;
+    for (std::size_t block = 0; block < 40; ++block) {
+        // Odd sizes keep slices starting mid-period; the parameters move so
+        // every glide and the bypass run.
+        std::span<float> left = buffers[0].first(block * 37 % 700);
+        std::span<float> right = buffers[1].first(block * 37 % 700);
+        const std::span<float> sized[] = {left, right};
+        params->at(1).set(static_cast<float>(block % 3) * 0.5f);
+        params->at(2).set(block % 2 ? -20.0f : 6.0f);
+        params->at(3).set(block % 5 == 0 ? 1.0f : 0.0f);
+        graph.process(*params, sized, context);
+        tail += graph.tail_for(*params);
+        tail += graph.latency_samples();
+    }
+    EXPECT_EQ(scope.count(), 0u);
+    EXPECT_GT(tail, 0u);
+    EXPECT_EQ(graph.latency_samples(), LATE_SAMPLES);
 }
 
 TEST(GraphAllocation, TailNeedsNoHeapUpTo256ControlValues) {
-  // 4 parameters and 252 modulators fill the value table to 256 entries.
-  std::string text = R"js({"modulators": [)js";
-  for (int k = 0; k < 252; ++k) {
-    if (k > 0)
-      text += ", ";
-    text += "{\"id\": \"m" + std::to_string(k) + "\"}";
-  }
-  text += R"js(], "block": "delay", "args": {"time_ms": "time + m251"}})js";
-  auto params = std::move(ParamSet::with_channels(PARAMS, 1)).value();
-  Result<Graph> graph = Graph::from_str(text, NAMES);
-  ASSERT_TRUE(graph.ok()) << graph.error();
-  ASSERT_EQ(graph->values().size(), 256u);
-  graph->prepare(
-      ProcessSetup{.max_frames = 64, .sample_rate = 48000.0f, .channels = 1});
+    // 4 parameters and 252 modulators fill the value table to 256 entries.
+    std::string text = R"js({"modulators": [)js";
+    for (int k = 0; k < 252; ++k) {
+        if (k > 0) text += ", ";
+        text += "{\"id\": \"m" + std::to_string(k) + "\"}";
+    }
+    text += R"js(], "block": "delay", "args": {"time_ms": "time + m251"}})js";
+    auto params = std::move(ParamSet::with_channels(PARAMS, 1)).value();
+    Result<Graph> graph = Graph::from_str(text, NAMES);
+    ASSERT_TRUE(graph.ok()) << graph.error();
+    ASSERT_EQ(graph->values().size(), 256u);
+    graph->prepare(ProcessSetup{.max_frames = 64, .sample_rate = 48000.0f, .channels = 1});
 
-  test::AllocationScope scope;
-  const std::uint32_t tail = graph->tail_for(*params);
-  EXPECT_EQ(scope.count(), 0u);
-  EXPECT_GT(tail, 0u);
+    test::AllocationScope scope;
+    const std::uint32_t tail = graph->tail_for(*params);
+    EXPECT_EQ(scope.count(), 0u);
+    EXPECT_GT(tail, 0u);
 }
 
-} // namespace
-} // namespace orba
+}  // namespace
+}  // namespace orba
