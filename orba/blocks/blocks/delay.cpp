@@ -208,65 +208,88 @@ void run_serial(Tap* taps, float* const* io, const Slice& s, const float (*delay
 }
 
 // Every delay of the slice is longer than the slice, so no read reaches a
-// sample written in it: all reads come first (for a fixed delay over
-// neighbouring points, which vectorises), then the damping recursions of the
-// lines side by side, then the writes. A whole-numbered delay still goes
-// through the full formula: with t = 0 it gives y1 + 0 * P, which is not y1
-// when y1 is -0 (the sum is +0) or a neighbour is infinite (0 * inf is NaN).
+// sample written in it: the reads come first, then the damping recursions of
+// the lines side by side (which also swap the inputs for the outputs), then
+// the writes. A whole-numbered delay still goes through the full formula:
+// with t = 0 it gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is
+// +0) or when a neighbour is infinite (0 * inf is NaN).
 template <std::size_t N, bool PingPong>
 void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay)[SLICE]) {
     const std::size_t n = s.frames;
     float y[N][SLICE];
-    for (std::size_t c = 0; c < N; ++c) {
-        const Tap& tap = taps[c];
-        std::size_t j = 0;
-        if (s.fixed) {
-            const Split at = split(delay[c][0]);
-            const std::size_t oldest = oldest_slot(tap.write, tap.length, at.whole);
-            const float* p = tap.buffer + oldest;
-            const std::size_t straight = oldest + 3 < tap.length ? tap.length - 3 - oldest : 0;
-            const std::size_t run = std::min(n, straight);
-            for (; j < run; ++j)
-                y[c][j] = interpolate(p[j + 3], p[j + 2], p[j + 1], p[j], at.t);
-        }
-        std::size_t write = tap.write + j;
-        if (write >= tap.length) write -= tap.length;
-        for (; j < n; ++j) {
-            y[c][j] = read_clamped(tap.buffer, tap.length, write, delay[c][j]);
-            if (++write == tap.length) write = 0;
-        }
-    }
+    float x[N][SLICE];
     float held[N][SLICE];
     float state[N];
     for (std::size_t c = 0; c < N; ++c)
         state[c] = taps[c].state;
-    for (std::size_t j = 0; j < n; ++j) {
-        for (std::size_t c = 0; c < N; ++c) {
-            state[c] = state[c] + s.damping * (y[c][j] - state[c]);
-            held[c][j] = state[c];
+    auto recurse = [&](std::size_t from, std::size_t to) {
+        for (std::size_t j = from; j < to; ++j) {
+            for (std::size_t c = 0; c < N; ++c) {
+                x[c][j] = io[c][j];
+                io[c][j] = y[c][j];
+                state[c] = state[c] + s.damping * (y[c][j] - state[c]);
+                held[c][j] = state[c];
+            }
         }
+    };
+
+    // The reads of the next four samples are interleaved with the recursions
+    // of the current four and fill the gaps in their latency. A fixed delay
+    // whose points lie in one piece of the buffer for the whole slice (rounded
+    // up to the block of four) reads them with vector arithmetic.
+    constexpr std::size_t B = 4;
+    const std::size_t padded = (n + B - 1) / B * B;
+    const float* from[N];
+    std::size_t write[N];
+    bool straight = s.fixed;
+    const Split fixed = split(delay[0][0]);
+    for (std::size_t c = 0; c < N; ++c) {
+        const std::size_t oldest = oldest_slot(taps[c].write, taps[c].length, fixed.whole);
+        from[c] = taps[c].buffer + oldest;
+        straight = straight && oldest + 3 + padded <= taps[c].length;
+        write[c] = taps[c].write;
     }
-    float into[N][SLICE];
-    if constexpr (PingPong) {
-        for (std::size_t j = 0; j < n; ++j) {
-            into[0][j] = s.feedback * held[1][j] + 0.5f * (io[0][j] + io[1][j]);
-            into[1][j] = s.feedback * held[0][j];
-        }
-    } else {
+    auto fill = [&](std::size_t at) {
         for (std::size_t c = 0; c < N; ++c) {
-            for (std::size_t j = 0; j < n; ++j)
-                into[c][j] = s.feedback * held[c][j] + io[c][j];
+            if (straight) {
+                const float* p = from[c] + at;
+                for (std::size_t l = 0; l < B; ++l) {
+                    y[c][at + l] = interpolate(p[l + 3], p[l + 2], p[l + 1], p[l], fixed.t);
+                }
+                continue;
+            }
+            const Tap& tap = taps[c];
+            for (std::size_t j = at; j < std::min(at + B, n); ++j) {
+                y[c][j] = read_clamped(tap.buffer, tap.length, write[c], delay[c][j]);
+                if (++write[c] == tap.length) write[c] = 0;
+            }
         }
+    };
+    fill(0);
+    for (std::size_t at = 0; at < n; at += B) {
+        if (at + B < n) fill(at + B);
+        recurse(at, std::min(at + B, n));
     }
+
     for (std::size_t c = 0; c < N; ++c) {
         Tap& tap = taps[c];
         tap.state = state[c];
+        auto fed = [&](std::size_t j) {
+            if constexpr (PingPong) {
+                return c == 0 ? s.feedback * held[1][j] + 0.5f * (x[0][j] + x[1][j])
+                              : s.feedback * held[0][j];
+            } else {
+                return s.feedback * held[c][j] + x[c][j];
+            }
+        };
         const std::size_t first = std::min(n, tap.length - tap.write);
-        std::copy_n(into[c], first, tap.buffer + tap.write);
-        std::copy_n(into[c] + first, n - first, tap.buffer);
-        tap.write = n - first > 0 ? n - first : tap.write + n;
+        float* ring = tap.buffer + tap.write;
+        for (std::size_t j = 0; j < first; ++j)
+            ring[j] = fed(j);
+        for (std::size_t j = first; j < n; ++j)
+            tap.buffer[j - first] = fed(j);
+        tap.write = first < n ? n - first : tap.write + n;
         if (tap.write == tap.length) tap.write = 0;
-        std::copy_n(y[c], n, io[c]);
     }
 }
 
@@ -328,6 +351,7 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
     lfo_phase_ = 0.0;
     feedback_ = 0.0f;
     damping_ = 0.0f;
+    cutoff_ = -1.0f;
     depth_ = 0.0f;
     pingpong_ = false;
     primed_ = false;
@@ -346,7 +370,10 @@ void Delay::control(std::span<const float> args) {
     feedback_ = args[FEEDBACK];
     // One-pole coefficient 1 - exp(-2 pi f / sample_rate), f kept below Nyquist.
     const float cutoff = std::min(std::max(args[DAMP_HZ], 1.0f), 0.49f * sample_rate_);
-    damping_ = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
+    if (cutoff != cutoff_) {  // one exp per change of the cutoff, not per period
+        damping_ = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
+        cutoff_ = cutoff;
+    }
     depth_ = sample_rate_ * (args[MOD_DEPTH_MS] * 0.001f);
     lfo_increment_ = static_cast<double>(args[MOD_RATE_HZ]) / static_cast<double>(sample_rate_);
     pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;

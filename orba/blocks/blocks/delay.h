@@ -57,6 +57,7 @@ class Delay final : public Block {
     float max_ms_ = 0.0f;
     float feedback_ = 0.0f;
     float damping_ = 0.0f;  // feedback low-pass coefficient
+    float cutoff_ = -1.0f;  // the frequency damping_ was computed for; -1 for none
     float depth_ = 0.0f;    // modulation depth in samples
     bool pingpong_ = false;
     bool primed_ = false;
