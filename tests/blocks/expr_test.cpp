@@ -347,7 +347,7 @@ TEST(Expr, NestingBeyondTheLimitFailsInsteadOfExhaustingTheStack) {
 TEST(Expr, LongFlatChainsParseEvaluateAndFreeWithoutDeepRecursion) {
     on_small_stack([] {
         const int terms = 10000;
-        const Node sum = parse_ok("1" + repeat("+1", terms - 1));
+        const Node sum = parse_ok(repeat("1+", terms - 1) + "1");
         EXPECT_EQ(eval(sum, context()), static_cast<float>(terms));
         EXPECT_TRUE(is_const(sum));
 
@@ -356,7 +356,8 @@ TEST(Expr, LongFlatChainsParseEvaluateAndFreeWithoutDeepRecursion) {
         EXPECT_FALSE(is_const(product));
 
         // A chain of chains: every bracket holds a long sum of its own.
-        const std::string inner = "(1" + repeat("-1", 99) + ")";
+        std::string inner = "(";
+        inner += repeat("1-", 99) + "1)";
         const Node nested = parse_ok(inner + repeat("*" + inner, 99) + " < 0");
         EXPECT_EQ(eval(nested, context()), 0.0f);  // (-98)^100 is positive
         EXPECT_TRUE(is_const(nested));
