@@ -140,6 +140,26 @@ TEST(ClapRender, RunsThePluginsMainThreadCallbackBetweenBlocks) {
     }
 }
 
+TEST(ClapRender, TellsThePluginTheTempoAndARunningPosition) {
+    TempDir dir;
+    write_audio(dir / "in.wav", constant(1000, 4, 0.0f, 8000));
+    const Outcome run = run_tool(
+        dir, with_plugin("test.transport",
+                         {"--bpm", "90", "--block", "100", dir / "in.wav", dir / "o.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    const Audio output = read_audio(dir / "o.wav");
+    ASSERT_EQ(output.frames(), 1000u);
+    for (std::size_t f = 0; f < 1000; ++f) {
+        const double start = static_cast<double>(f / 100 * 100);  // of f's block
+        const double seconds = start / 8000.0;
+        EXPECT_NEAR(output.at(f, 0), seconds * 90.0 / 60.0, 1e-6) << "beats at frame " << f;
+        EXPECT_NEAR(output.at(f, 1), seconds, 1e-6) << "seconds at frame " << f;
+        EXPECT_EQ(output.at(f, 2), 90.0f) << "tempo at frame " << f;
+        EXPECT_EQ(output.at(f, 3), start) << "steady time at frame " << f;
+    }
+}
+
 TEST(ClapRender, FindsParametersByIdNameOrModulePathIgnoringCase) {
     TempDir dir;
     const Audio input = noise(100, 1);

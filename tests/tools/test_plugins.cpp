@@ -16,11 +16,22 @@ namespace {
 
 namespace abi = orba::clap::abi;
 
-enum Kind { GAIN, LATENCY, ENDLESS, CALLBACK, FIXED, NO_CREATE, NO_INIT, MIDWAY, KIND_COUNT };
+enum Kind {
+    GAIN,
+    LATENCY,
+    ENDLESS,
+    CALLBACK,
+    FIXED,
+    NO_CREATE,
+    NO_INIT,
+    MIDWAY,
+    TRANSPORT,
+    KIND_COUNT
+};
 
-constexpr const char* IDS[KIND_COUNT] = {"test.gain",     "test.latency",     "test.endless",
-                                         "test.callback", "test.fixed",       "test.no-create",
-                                         "test.no-init",  "test.fails-midway"};
+constexpr const char* IDS[KIND_COUNT] = {"test.gain",     "test.latency",      "test.endless",
+                                         "test.callback", "test.fixed",        "test.no-create",
+                                         "test.no-init",  "test.fails-midway", "test.transport"};
 constexpr const char* FEATURES[] = {"audio-effect", nullptr};
 
 constexpr abi::clap_id GAIN_ID = 7;
@@ -46,7 +57,7 @@ abi::clap_plugin_descriptor make_descriptor(Kind kind) {
 const abi::clap_plugin_descriptor DESCRIPTORS[KIND_COUNT] = {
     make_descriptor(GAIN),     make_descriptor(LATENCY), make_descriptor(ENDLESS),
     make_descriptor(CALLBACK), make_descriptor(FIXED),   make_descriptor(NO_CREATE),
-    make_descriptor(NO_INIT),  make_descriptor(MIDWAY)};
+    make_descriptor(NO_INIT),  make_descriptor(MIDWAY),  make_descriptor(TRANSPORT)};
 
 struct Plugin {
     abi::clap_plugin clap{};
@@ -94,6 +105,27 @@ void apply_event(Plugin& plugin, const abi::clap_event_header* header) {
     if (event->param_id == GAIN_ID) plugin.gain = event->value;
 }
 
+// TRANSPORT writes what the host told it about time, the same value on every
+// frame of a block: song position in beats, in seconds, the tempo and the
+// steady time, on channels 0 to 3; all zero when the transport is not playing.
+abi::clap_process_status write_transport(const abi::clap_process* process) {
+    const abi::clap_event_transport* t = process->transport;
+    const bool playing = t != nullptr && (t->flags & abi::CLAP_TRANSPORT_IS_PLAYING) != 0;
+    const double factor = static_cast<double>(abi::CLAP_BEATTIME_FACTOR);
+    const double values[4] = {
+        playing ? static_cast<double>(t->song_pos_beats) / factor : 0.0,
+        playing ? static_cast<double>(t->song_pos_seconds) / factor : 0.0,
+        playing ? t->tempo : 0.0,
+        playing ? static_cast<double>(process->steady_time) : 0.0,
+    };
+    const abi::clap_audio_buffer& out = process->audio_outputs[0];
+    for (std::uint32_t c = 0; c < out.channel_count; ++c) {
+        std::fill_n(out.data32[c], process->frames_count,
+                    c < 4 ? static_cast<float>(values[c]) : 0.0f);
+    }
+    return abi::CLAP_PROCESS_CONTINUE;
+}
+
 // Gain changes land at their event's frame, so a ramp shows block by block.
 abi::clap_process_status ORBA_CLAP_ABI plugin_process(const abi::clap_plugin* p,
                                                       const abi::clap_process* process) {
@@ -109,6 +141,7 @@ abi::clap_process_status ORBA_CLAP_ABI plugin_process(const abi::clap_plugin* p,
     if (in.channel_count != plugin.channels || out.channel_count != plugin.channels) {
         return abi::CLAP_PROCESS_ERROR;
     }
+    if (plugin.kind == TRANSPORT) return write_transport(process);
     for (std::uint32_t f = 0; f < process->frames_count; ++f) {
         while (next < count && events->get(events, next)->time <= f) {
             apply_event(plugin, events->get(events, next++));
