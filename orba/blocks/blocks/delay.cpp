@@ -208,9 +208,9 @@ void run_serial(Tap* taps, float* const* io, const Slice& s, const float (*delay
 }
 
 // Every delay of the slice is longer than the slice, so no read reaches a
-// sample written in it: the reads come first, then the damping recursions of
-// the lines side by side (which also swap the inputs for the outputs), then
-// the writes. A whole-numbered delay still goes through the full formula:
+// sample written in it: the reads run ahead of the damping recursions of the
+// lines (which also swap the inputs for the outputs), and the writes come
+// last. A whole-numbered delay still goes through the full formula:
 // with t = 0 it gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is
 // +0) or when a neighbour is infinite (0 * inf is NaN).
 template <std::size_t N, bool PingPong>
@@ -249,26 +249,32 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay
         straight = straight && oldest + 3 + padded <= taps[c].length;
         write[c] = taps[c].write;
     }
-    auto fill = [&](std::size_t at) {
-        for (std::size_t c = 0; c < N; ++c) {
-            if (straight) {
+    auto pipeline = [&](auto fill) {
+        fill(0);
+        for (std::size_t at = 0; at < n; at += B) {
+            if (at + B < n) fill(at + B);
+            recurse(at, std::min(at + B, n));
+        }
+    };
+    if (straight) {
+        pipeline([&](std::size_t at) {
+            for (std::size_t c = 0; c < N; ++c) {
                 const float* p = from[c] + at;
                 for (std::size_t l = 0; l < B; ++l) {
                     y[c][at + l] = interpolate(p[l + 3], p[l + 2], p[l + 1], p[l], fixed.t);
                 }
-                continue;
             }
-            const Tap& tap = taps[c];
-            for (std::size_t j = at; j < std::min(at + B, n); ++j) {
-                y[c][j] = read_clamped(tap.buffer, tap.length, write[c], delay[c][j]);
-                if (++write[c] == tap.length) write[c] = 0;
+        });
+    } else {
+        pipeline([&](std::size_t at) {
+            for (std::size_t c = 0; c < N; ++c) {
+                const Tap& tap = taps[c];
+                for (std::size_t j = at; j < std::min(at + B, n); ++j) {
+                    y[c][j] = read_clamped(tap.buffer, tap.length, write[c], delay[c][j]);
+                    if (++write[c] == tap.length) write[c] = 0;
+                }
             }
-        }
-    };
-    fill(0);
-    for (std::size_t at = 0; at < n; at += B) {
-        if (at + B < n) fill(at + B);
-        recurse(at, std::min(at + B, n));
+        });
     }
 
     for (std::size_t c = 0; c < N; ++c) {
