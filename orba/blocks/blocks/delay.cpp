@@ -1,7 +1,6 @@
 #include "orba/blocks/blocks/delay.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -397,13 +396,10 @@ void Delay::process(Frame& frame, std::size_t phase) {
     s.depth = depth_;
     s.feedback = feedback_;
     s.damping = damping_;
-    // A constant glide adds (target - start) * position = 0 to the start, so
-    // the delay is the start itself on every sample.
     s.modulated = depth_ != 0.0f;
     s.fixed = !s.modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
 
-    if (frames == 0) {
-    } else if (pingpong_ && channels == 2) {
+    if (frames > 0 && pingpong_ && channels == 2) {
         Tap taps[2];
         float* io[2] = {frame.channel(0), frame.channel(1)};
         for (std::size_t c = 0; c < 2; ++c) {
@@ -417,7 +413,7 @@ void Delay::process(Frame& frame, std::size_t phase) {
             lines_[c].write = taps[c].write;
             lines_[c].damping = taps[c].state;
         }
-    } else {
+    } else if (frames > 0) {
         // Channels run in pairs so that two independent damping recursions
         // overlap in the pipeline.
         std::size_t c = 0;
