@@ -336,7 +336,9 @@ Result<Arg> compile_arg(const ArgValue& value, const ArgInfo& info, const Compil
                     " is fixed when the plugin is built, so it must be a number and cannot "
                     "follow a parameter");
     }
-    return Arg{std::move(tree).value(), info.default_value};
+    Arg arg{std::move(tree).value(), info.default_value};
+    if (const auto* slot = std::get_if<expr::Slot>(&arg.expr->v)) arg.slot = slot->index;
+    return arg;
 }
 
 Result<Node> compile_node(const NodeSpec& spec, const Compiler& compiler, std::string_view path) {

@@ -72,72 +72,55 @@ float mix_amount(const MixNode& node, const ControlContext& context) {
     return target;
 }
 
+// Whole 32-sample arrays: a fixed-size copy beats a call for `frames` floats,
+// and samples past `frames` are never read.
 void copy_frame(const Frame& from, Frame& to, std::size_t frames) {
     const std::size_t channels = std::min(from.channels, to.channels);
-    for (std::size_t c = 0; c < channels; ++c) {
-        std::memcpy(to.channel(c), from.channel(c), frames * sizeof(float));
-    }
+    for (std::size_t c = 0; c < channels; ++c)
+        to.data[c] = from.data[c];
     to.frames = frames;
 }
 
-// dst = src * w + 0 over a glide, the first term of a branch sum. Adding +0
-// keeps the sum bit-identical to one that starts from a zeroed frame (it
-// turns -0 into +0), and a steady gain of exactly 1 skips the multiply.
-void sum_first(Frame& dst, const Frame& src, const Glide& glide, std::size_t phase,
-               std::size_t frames) {
-    const std::size_t channels = std::min(dst.channels, src.channels);
+// The glide's weight for each frame of the slice. A steady glide weighs every
+// frame with exactly `to` (from + r * 0).
+void weights(const Glide& glide, std::size_t phase, std::size_t frames, float* w) {
     if (glide.steady()) {
-        const float w = glide.to;
-        for (std::size_t c = 0; c < channels; ++c) {
-            float* d = dst.channel(c);
-            const float* s = src.channel(c);
-            if (w == 1.0f) {
-                for (std::size_t j = 0; j < frames; ++j)
-                    d[j] = s[j] + 0.0f;
-            } else {
-                for (std::size_t j = 0; j < frames; ++j)
-                    d[j] = s[j] * w + 0.0f;
-            }
-        }
+        std::fill_n(w, frames, glide.to);
         return;
     }
-    const float from = glide.from;
     const float span = glide.to - glide.from;
-    const float* ramp = RAMP.data() + phase;
-    for (std::size_t c = 0; c < channels; ++c) {
-        float* d = dst.channel(c);
-        const float* s = src.channel(c);
+    for (std::size_t j = 0; j < frames; ++j)
+        w[j] = glide.from + RAMP[phase + j] * span;
+}
+
+// The branch sum starts from +0: 0 + x * w is written x * w + 0, which also
+// turns -0 into +0 as a zeroed sum would.
+void sum_one(Frame& sum, const float* w0, std::size_t frames) {
+    for (std::size_t c = 0; c < sum.channels; ++c) {
+        float* d = sum.channel(c);
         for (std::size_t j = 0; j < frames; ++j)
-            d[j] = s[j] * (from + ramp[j] * span) + 0.0f;
+            d[j] = d[j] * w0[j] + 0.0f;
     }
 }
 
-void sum_more(Frame& dst, const Frame& src, const Glide& glide, std::size_t phase,
-              std::size_t frames) {
-    const std::size_t channels = std::min(dst.channels, src.channels);
-    if (glide.steady()) {
-        const float w = glide.to;
-        for (std::size_t c = 0; c < channels; ++c) {
-            float* d = dst.channel(c);
-            const float* s = src.channel(c);
-            if (w == 1.0f) {
-                for (std::size_t j = 0; j < frames; ++j)
-                    d[j] += s[j];
-            } else {
-                for (std::size_t j = 0; j < frames; ++j)
-                    d[j] += s[j] * w;
-            }
-        }
-        return;
-    }
-    const float from = glide.from;
-    const float span = glide.to - glide.from;
-    const float* ramp = RAMP.data() + phase;
+// The first two terms in one pass: (0 + b0 * w0) + b1 * w1, b0 already in `sum`.
+void sum_two(Frame& sum, const float* w0, const Frame& b1, const float* w1, std::size_t frames) {
+    const std::size_t channels = std::min(sum.channels, b1.channels);
     for (std::size_t c = 0; c < channels; ++c) {
-        float* d = dst.channel(c);
-        const float* s = src.channel(c);
+        float* d = sum.channel(c);
+        const float* s = b1.channel(c);
         for (std::size_t j = 0; j < frames; ++j)
-            d[j] += s[j] * (from + ramp[j] * span);
+            d[j] = (d[j] * w0[j] + 0.0f) + s[j] * w1[j];
+    }
+}
+
+void sum_more(Frame& sum, const Frame& b, const float* w, std::size_t frames) {
+    const std::size_t channels = std::min(sum.channels, b.channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* d = sum.channel(c);
+        const float* s = b.channel(c);
+        for (std::size_t j = 0; j < frames; ++j)
+            d[j] += s[j] * w[j];
     }
 }
 
@@ -163,28 +146,38 @@ void control_parallel(ParallelNode& node, const ControlContext& context) {
 }
 
 // Every branch sees the node's input; the output is their gain-weighted sum.
-// The first branch runs on the frame itself, the last on the kept input, so
-// only the middle ones pay for a copy.
+// The first branch runs on the frame itself and the last on the kept input,
+// so only the middle ones pay for a copy.
 void process_parallel(ParallelNode& node, Frame& frame, std::size_t phase) {
     const std::size_t frames = frame.frames;
     const std::size_t count = node.branches.size();
     if (count == 0) return;
     if (count > 1) copy_frame(frame, node.input, frames);
-    for (std::size_t i = 0; i < count; ++i) {
+
+    float first[SLICE];
+    float w[SLICE];
+    Branch& lead = node.branches[0];
+    lead.node.process(frame, phase);
+    if (lead.lines.length > 0) lead.lines.run(frame, frames);
+    weights(lead.gain, phase, frames, first);
+    if (count == 1) {
+        sum_one(frame, first, frames);
+        return;
+    }
+    for (std::size_t i = 1; i < count; ++i) {
         Branch& branch = node.branches[i];
-        Frame* work = &frame;
-        if (i > 0 && i + 1 < count) {
+        Frame* work = &node.input;
+        if (i + 1 < count) {
             copy_frame(node.input, node.scratch, frames);
             work = &node.scratch;
-        } else if (i > 0) {
-            work = &node.input;
         }
         branch.node.process(*work, phase);
         if (branch.lines.length > 0) branch.lines.run(*work, frames);
-        if (i == 0) {
-            sum_first(frame, *work, branch.gain, phase, frames);
+        weights(branch.gain, phase, frames, w);
+        if (i == 1) {
+            sum_two(frame, first, *work, w, frames);
         } else {
-            sum_more(frame, *work, branch.gain, phase, frames);
+            sum_more(frame, *work, w, frames);
         }
     }
 }
@@ -213,36 +206,23 @@ void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
     if (node.lines.length > 0) node.lines.run(node.dry, frames);
     if (amount.from > 0.0f || amount.to > 0.0f) node.inner.process(frame, phase);
 
-    const float from = amount.from;
-    const float span = amount.to - amount.from;
-    const float* ramp = RAMP.data() + phase;
+    float w[SLICE];
+    weights(amount, phase, frames, w);
     const std::size_t channels = std::min(frame.channels, node.dry.channels);
     for (std::size_t c = 0; c < channels; ++c) {
         float* out = frame.channel(c);
         const float* dry = node.dry.channel(c);
-        const bool wet = c < node.wet.size() && node.wet[c];
-        // A steady glide weighs every frame with exactly `to` (from + r * 0).
-        if (!wet || amount.steady()) {
-            const float w = wet ? amount.to : 0.0f;
+        if (c < node.wet.size() && node.wet[c]) {
             for (std::size_t j = 0; j < frames; ++j)
-                out[j] = dry[j] + w * (out[j] - dry[j]);
+                out[j] = dry[j] + w[j] * (out[j] - dry[j]);
         } else {
-            for (std::size_t j = 0; j < frames; ++j) {
-                const float w = from + ramp[j] * span;
-                out[j] = dry[j] + w * (out[j] - dry[j]);
-            }
+            for (std::size_t j = 0; j < frames; ++j)
+                out[j] = dry[j] + 0.0f * (out[j] - dry[j]);
         }
     }
 }
 
 }  // namespace
-
-float normalise(float value, const ArgInfo& info) {
-    if (std::isnan(value)) return info.default_value;
-    value = std::clamp(value, info.min, info.max);
-    if (!info.choices.empty()) value = std::round(value);
-    return value;
-}
 
 void Modulator::reset(std::size_t k) {
     phase = 0.0f;
@@ -499,7 +479,13 @@ void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& con
         const std::size_t length = std::min(frames - index, SLICE - phase_);
         if (phase_ == 0) tick(params);
         for (std::size_t c = 0; c < active; ++c) {
-            std::memcpy(frame_.channel(c), buffers[c].data() + index, length * sizeof(float));
+            const float* in = buffers[c].data() + index;
+            // A constant size lets the compiler inline the usual full slice.
+            if (length == SLICE) {
+                std::memcpy(frame_.channel(c), in, SLICE * sizeof(float));
+            } else {
+                std::memcpy(frame_.channel(c), in, length * sizeof(float));
+            }
         }
         for (std::size_t c = active; c < frame_.channels; ++c) {
             std::memset(frame_.channel(c), 0, length * sizeof(float));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,20 +27,30 @@ namespace orba {
 // branch gain): a constant, or an expression that reads parameters,
 // modulators, the sample rate or the tempo.
 struct Arg {
+    static constexpr std::uint32_t NO_SLOT = UINT32_MAX;
+
     std::unique_ptr<expr::Node> expr;  // empty for a constant
     float value = 0.0f;                // the constant, or the expression's start value
+    // Set when the expression is nothing but a parameter or modulator name,
+    // so a tick reads the value without walking the tree.
+    std::uint32_t slot = NO_SLOT;
 
     static Arg constant(float v) { return Arg{nullptr, v}; }
     bool is_const() const { return expr == nullptr; }
     // The raw value at a control tick, before any normalising.
     float eval(const ControlContext& context) const {
+        if (slot != NO_SLOT) return slot < context.values.size() ? context.values[slot] : 0.0f;
         return expr ? expr::eval(*expr, context) : value;
     }
 };
 
 // Not a number gives the default; otherwise limited to [min, max], and
 // rounded half away from zero for an argument with choices.
-float normalise(float value, const ArgInfo& info);
+inline float normalise(float value, const ArgInfo& info) {
+    if (std::isnan(value)) return info.default_value;
+    value = value < info.min ? info.min : value > info.max ? info.max : value;
+    return info.choices.empty() ? value : std::round(value);
+}
 
 // A 32-sample linear ramp from one control target to the next.
 struct Glide {
