@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "orba/blocks/spec.h"
@@ -112,7 +113,7 @@ std::shared_ptr<ParamSet> make_params() {
     return std::move(set).value();
 }
 
-Graph build(std::string_view text) {
+Graph build(const std::string& text) {
     Result<GraphSpec> spec = spec::from_str(text);
     if (!spec) {
         ADD_FAILURE() << text << ": " << spec.error();
@@ -136,13 +137,6 @@ using Audio = std::vector<std::vector<float>>;
 void run(Graph& graph, ParamSet& params, Audio& audio, const ProcessContext& context = {}) {
     std::vector<std::span<float>> buffers(audio.begin(), audio.end());
     graph.process(params, buffers, context);
-}
-
-Audio impulse(std::size_t channels, std::size_t frames) {
-    Audio audio(channels, std::vector<float>(frames, 0.0f));
-    for (auto& channel : audio)
-        channel[0] = 1.0f;
-    return audio;
 }
 
 Audio ramp(std::size_t channels, std::size_t frames) {
@@ -235,17 +229,26 @@ TEST(GraphRuntime, ArgumentsReachBlocksNormalised) {
 }
 
 TEST(GraphParallel, FasterBranchIsDelayedToMatchTheSlowestOne) {
-    Graph graph = build(R"js({"parallel": [
-        {"node": {"chain": []}},
-        {"node": {"block": "late", "args": {"samples": 256, "scale": 3}}}]})js");
-    auto params = make_params();
-    prepare(graph, 1);
-    EXPECT_EQ(graph.latency_samples(), 256u);
+    // Rings shorter than a slice wrap within it; host blocks of 50 frames
+    // make slices start mid-ring.
+    for (int samples : {256, 5, 40}) {
+        Graph graph = build(R"js({"parallel": [{"node": {"chain": []}},
+            {"node": {"block": "late", "args": {"samples": )js" +
+                            std::to_string(samples) + R"js(, "scale": 3}}}]})js");
+        auto params = make_params();
+        prepare(graph, 1);
+        EXPECT_EQ(graph.latency_samples(), static_cast<std::uint32_t>(samples));
 
-    Audio audio = impulse(1, 600);
-    run(graph, *params, audio);
-    for (std::size_t i = 0; i < audio[0].size(); ++i) {
-        EXPECT_EQ(audio[0][i], i == 256 ? 4.0f : 0.0f) << i;
+        std::vector<float> out;
+        for (std::size_t block = 0; block < 12; ++block) {
+            Audio audio(1, std::vector<float>(50, 0.0f));
+            if (block == 0) audio[0][0] = 1.0f;
+            run(graph, *params, audio);
+            out.insert(out.end(), audio[0].begin(), audio[0].end());
+        }
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i], static_cast<int>(i) == samples ? 4.0f : 0.0f) << samples << " " << i;
+        }
     }
 }
 
