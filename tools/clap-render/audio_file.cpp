@@ -142,9 +142,11 @@ int output_format(int input_format, const std::string& output_path, bool float_o
 
 std::string temporary_name(const std::string& path) {
     const fs::path p(path);
-    return (p.parent_path() / ("." + p.filename().string() + ".partial-" +
-                               std::to_string(static_cast<long>(::getpid()))))
-        .string();
+    std::string name = ".";
+    name += p.filename().string();
+    name += ".partial-";
+    name += std::to_string(static_cast<long>(::getpid()));
+    return (p.parent_path() / name).string();
 }
 
 Result<Done> check_output_folder(const std::string& path) {

@@ -67,7 +67,9 @@ void print_list(const Library& library, const PluginSummary& chosen, const Insta
         std::string features;
         for (const auto& f : p.features)
             features += (features.empty() ? "" : ", ") + f;
-        rows.push_back({(&p == &chosen ? "*" : " ") + std::to_string(i), p.id,
+        std::string index = &p == &chosen ? "*" : " ";
+        index += std::to_string(i);
+        rows.push_back({index, p.id,
                         p.name + (p.version.empty() ? "" : " " + p.version) +
                             (p.vendor.empty() ? "" : " by " + p.vendor) +
                             (features.empty() ? "" : " (" + features + ")")});

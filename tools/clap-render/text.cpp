@@ -29,7 +29,12 @@ std::string shortest(double value) {
 }
 
 std::string in_quotes(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    quoted += text;
+    quoted += '\'';
+    return quoted;
 }
 
 std::string name_key(std::string_view name) {
