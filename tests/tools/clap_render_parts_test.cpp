@@ -1,0 +1,184 @@
+// The parts of clap-render that decide things on their own: option parsing,
+// output format and name, and the numbers of the summary.
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "render_support.h"
+#include "tools/clap-render/audio_file.h"
+#include "tools/clap-render/demo_input.h"
+#include "tools/clap-render/options.h"
+#include "tools/clap-render/report.h"
+#include "tools/clap-render/text.h"
+
+namespace orba::render {
+namespace {
+
+Result<Options> parse(std::vector<std::string_view> args) {
+    return parse_options(args, "default.clap");
+}
+
+TEST(ClapRenderOptions, ReadsEveryOptionInBothSpellings) {
+    const auto options =
+        parse({"in.wav", "out.flac", "--set", "time=250ms", "--set=mode=PingPong", "--ramp",
+               "mix=0:1", "--block=64", "--float", "--tail-max", "2.5", "--bpm=90", "--no-tail",
+               "--save-state", "a.state", "--load-state=b.state", "--plugin-id", "x.y", "-q"});
+    ASSERT_TRUE(options.ok()) << options.error();
+    EXPECT_EQ(options->plugin_path, "default.clap");
+    EXPECT_EQ(options->input, "in.wav");
+    EXPECT_EQ(options->output, "out.flac");
+    ASSERT_EQ(options->sets.size(), 2u);
+    EXPECT_EQ(options->sets[1].param, "mode");
+    EXPECT_EQ(options->sets[1].text, "PingPong");
+    ASSERT_TRUE(options->ramp);
+    EXPECT_EQ(options->ramp->from, "0");
+    EXPECT_EQ(options->ramp->to, "1");
+    EXPECT_EQ(options->block, 64u);
+    EXPECT_TRUE(options->float_output && options->no_tail && options->quiet);
+    EXPECT_EQ(options->tail_max_seconds, 2.5);
+    EXPECT_EQ(options->bpm, 90.0);
+    EXPECT_EQ(options->save_state, "a.state");
+    EXPECT_EQ(options->load_state, "b.state");
+    EXPECT_EQ(options->plugin_id, "x.y");
+}
+
+TEST(ClapRenderOptions, RejectsWhatItCannotUseWithOneMessage) {
+    const std::pair<std::vector<std::string_view>, std::string> cases[] = {
+        {{"--block", "0"}, "--block wants a whole number of frames from 1 to 65536, not '0'"},
+        {{"--block", "1.5"}, "--block wants a whole number of frames from 1 to 65536, not '1.5'"},
+        {{"--tail-max", "-1"}, "--tail-max wants seconds from 0 to 3600, not '-1'"},
+        {{"--bpm", "fast"}, "--bpm wants a tempo from 1 to 999, not 'fast'"},
+        {{"--rate", "44100.5"}, "--rate wants a whole number of hertz, not '44100.5'"},
+        {{"--channels", "0"}, "--channels wants a count from 1 to 1024, not '0'"},
+        {{"--set", "time"}, "--set wants NAME=VALUE, not 'time'"},
+        {{"--set", "=1"}, "--set wants NAME=VALUE, not '=1'"},
+        {{"--ramp", "mix=1"}, "--ramp wants NAME=FROM:TO, not 'mix=1'"},
+        {{"--ramp", "mix=:1"}, "--ramp wants NAME=FROM:TO, not 'mix=:1'"},
+        {{"--ramp", "mix=0:1", "--ramp", "time=1:2"}, "only one parameter can be ramped"},
+        {{"--set"}, "option --set needs a value"},
+        {{"--float=yes"}, "option --float takes no value"},
+        {{"--volume", "3"}, "unknown option '--volume' (see --help)"},
+        {{"a.wav", "b.wav", "c.wav"}, "too many file names: 'c.wav'"},
+        {{"a.wav", "b.wav", "-o", "c.wav"},
+         "the output is named twice (--output and a second file)"},
+        {{"a.wav", "--impulse"},
+         "--impulse renders a generated impulse, so it takes no input file"},
+        {{"a.wav", "--rate", "44100"},
+         "--rate and --channels shape the generated input; a file brings its own"},
+        {{"--list", "a.wav"}, "--list renders nothing, so it takes no input or output"},
+    };
+    for (const auto& [args, message] : cases) {
+        const auto options = parse(args);
+        ASSERT_FALSE(options.ok()) << message;
+        EXPECT_EQ(options.error(), message);
+    }
+    EXPECT_EQ(parse_options({}, "").error(), "no plug-in library given (use --plugin PATH)");
+}
+
+TEST(ClapRenderOptions, NamesTheOutputAfterTheInput) {
+    Options options;
+    EXPECT_EQ(default_output(options), "demo.wav");
+    options.impulse = true;
+    EXPECT_EQ(default_output(options), "impulse.wav");
+    options.impulse = false;
+    options.input = "takes/guitar.flac";
+    EXPECT_EQ(default_output(options), "takes/guitar-rendered.flac");
+}
+
+TEST(ClapRenderFormat, FollowsTheOutputNameAndKeepsTheInputsEncodingWhereItFits) {
+    struct Case {
+        int input;
+        const char* path;
+        bool float_output;
+        int expected;
+    };
+    const Case cases[] = {
+        {0, "demo.wav", false, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {0, "demo.aiff", false, SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+        {0, "demo.flac", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},  // FLAC holds no floats
+        {0, "demo", false, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.wav", false, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.FLAC", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "o.aif", false, SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
+        {SF_FORMAT_WAV | SF_FORMAT_FLOAT, "o.flac", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.out", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.flac", true, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(output_format(c.input, c.path, c.float_output, 48000, 2), c.expected) << c.path;
+    }
+}
+
+TEST(ClapRenderFormat, AnUncommittedOutputLeavesNothingBehind) {
+    test::TempDir dir;
+    const float frame[2] = {0.25f, -0.25f};
+    {
+        auto writer = AudioWriter::create(dir / "a.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2);
+        ASSERT_TRUE(writer.ok()) << writer.error();
+        ASSERT_TRUE((*writer)->write(frame, 1).ok());
+        EXPECT_EQ(dir.names().size(), 1u) << "the temporary file";
+        EXPECT_FALSE(test::fs::exists(dir / "a.wav"));
+    }
+    EXPECT_TRUE(dir.names().empty());
+
+    auto writer = AudioWriter::create(dir / "b.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2);
+    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE((*writer)->write(frame, 1).ok());
+    ASSERT_TRUE((*writer)->commit().ok());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"b.wav"});
+    EXPECT_EQ(test::read_audio(dir / "b.wav").samples, std::vector<float>(frame, frame + 2));
+}
+
+TEST(ClapRenderReport, SummarisesLengthLevelsAndTail) {
+    RenderStats stats;
+    stats.frames = 96000;
+    stats.tail_frames = 24000;
+    stats.peak = 0.5;
+    stats.sum_squares = 0.01 * 0.01 * 192000;  // RMS 0.01
+    stats.samples = 192000;
+    EXPECT_EQ(summary_line("out.wav", stats, 48000, 2),
+              "out.wav: 2.00 s, 48000 Hz, 2 channels, peak -6.0 dBFS, RMS -40.0 dBFS, tail 0.50 s");
+    stats = {};
+    stats.tail_cut = true;
+    stats.latency = 64;
+    EXPECT_EQ(summary_line("x.wav", stats, 44100, 1),
+              "x.wav: 0.00 s, 44100 Hz, 1 channel, peak -inf dBFS, RMS -inf dBFS, tail 0.00 s "
+              "(cut at --tail-max), latency of 64 frames compensated");
+}
+
+TEST(ClapRenderText, WritesNumbersWithoutASignedZeroAndComparesNamesLoosely) {
+    EXPECT_EQ(fixed(-0.04, 1), "0.0");
+    EXPECT_EQ(fixed(-0.05001, 1), "-0.1");
+    EXPECT_EQ(fixed(1234.5678, 2), "1234.57");
+    EXPECT_EQ(name_key("Decay Time"), name_key("decay-time"));
+    EXPECT_EQ(name_key("DECAY__TIME"), name_key("decay time"));
+    EXPECT_NE(name_key("Decay"), name_key("Decay Time"));
+}
+
+TEST(ClapRenderDemo, IsTheSameFourSecondsEveryTimePeakingAtMinusSixDb) {
+    const std::vector<float> demo = demo_input(48000, 2);
+    EXPECT_EQ(demo.size(), 4u * 48000u * 2u);
+    EXPECT_EQ(demo, demo_input(48000, 2));
+    float peak = 0.0f;
+    for (float s : demo)
+        peak = std::max(peak, std::fabs(s));
+    EXPECT_NEAR(peak, 0.5f, 1e-6f);
+    // Both sides carry sound, but not the same: the plucks are panned.
+    double left = 0.0;
+    double right = 0.0;
+    for (std::size_t i = 0; i < demo.size(); i += 2) {
+        left += std::fabs(demo[i]);
+        right += std::fabs(demo[i + 1]);
+    }
+    EXPECT_GT(left, 0.0);
+    EXPECT_GT(right, 0.0);
+    EXPECT_NE(left, right);
+}
+
+}  // namespace
+}  // namespace orba::render
