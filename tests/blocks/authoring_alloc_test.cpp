@@ -186,5 +186,31 @@ TEST(EveryBlockGraph, HostBlocksOfSevenFramesSoundTheSameAsBlocksOf512) {
     EXPECT_EQ(small->params->at(REDUCTION).get(), large->params->at(REDUCTION).get());
 }
 
+TEST(EveryBlockGraph, PreparingAgainSoundsLikeAFreshGraph) {
+    constexpr std::size_t STRETCH = 3584;
+    std::optional<Rig> used = build();
+    std::optional<Rig> fresh = build();
+    ASSERT_TRUE(used && fresh);
+    auto warm_up = program(STRETCH * 5);
+    run(*used, warm_up, STRETCH, 100);
+    used->graph.prepare(ProcessSetup{.max_frames = 512, .sample_rate = RATE, .channels = 2});
+
+    auto again = program(STRETCH * 8);
+    auto first = again;
+    run(*used, again, STRETCH, 512);
+    run(*fresh, first, STRETCH, 512);
+    for (std::size_t c = 0; c < 2; ++c) {
+        std::size_t differ = 0;
+        std::size_t at = again[c].size();
+        for (std::size_t i = 0; i < again[c].size(); ++i) {
+            if (again[c][i] != first[c][i]) {
+                at = std::min(at, i);
+                ++differ;
+            }
+        }
+        EXPECT_EQ(differ, 0u) << "channel " << c << ", first at sample " << at;
+    }
+}
+
 }  // namespace
 }  // namespace orba

@@ -330,6 +330,30 @@ TEST(AuthoredDynamics, LookaheadDelaysTheOtherBranchesOfAParallelNodeToMatch) {
     }
 }
 
+TEST(AuthoredDynamics, LatencyFollowsTheSampleRateOfEachPrepare) {
+    auto rig = build(R"js({"parallel": [
+        {"node": {"block": "dynamics", "args": {"lookahead_ms": 5, "threshold_db": 0}}},
+        {"node": {"block": "gain"}, "gain_db": -96}]})js",
+                     1);
+    ASSERT_TRUE(rig);
+    struct Case {
+        float sample_rate;
+        std::uint32_t latency;  // round(5 ms * rate), halves away from zero
+    };
+    const Case cases[] = {{44100.0f, 221}, {96000.0f, 480}, {48000.0f, 240}, {8000.0f, 40}};
+    for (const Case& c : cases) {
+        rig->graph.prepare(
+            ProcessSetup{.max_frames = 64, .sample_rate = c.sample_rate, .channels = 1});
+        EXPECT_EQ(rig->graph.latency_samples(), c.latency) << c.sample_rate << " Hz";
+        Audio audio{std::vector<float>(1024, 0.0f)};
+        audio[0][0] = 0.5f;
+        rig->run(audio, 64);
+        const auto loudest = std::max_element(audio[0].begin(), audio[0].end());
+        EXPECT_EQ(loudest - audio[0].begin(), static_cast<std::ptrdiff_t>(c.latency))
+            << c.sample_rate << " Hz";
+    }
+}
+
 TEST(AuthoredDynamics, GainReductionReachesTheBoundMeterParameter) {
     auto rig = build(R"js({"block": "dynamics",
         "args": {"threshold_db": -20, "ratio": 4, "knee_db": 0, "attack_ms": 0.1,
