@@ -112,30 +112,45 @@ float gain_of(float decibels) {
 }
 
 // Mid/side: encode, compress channel 1 (the side) alone, decode.
-constexpr std::string_view MID_SIDE = R"js({"chain": [
+std::string mid_side(std::string_view lookahead_ms) {
+    return R"js({"chain": [
     {"block": "stereo", "args": {"mode": "encode"}},
     {"only": [1], "block": "dynamics",
      "args": {"threshold_db": -30, "ratio": 10, "knee_db": 0, "attack_ms": 1,
-              "release_ms": 100, "link": 0}},
-    {"block": "stereo", "args": {"mode": "decode"}}]})js";
+              "release_ms": 100, "link": 0, "lookahead_ms": )js" +
+           std::string(lookahead_ms) + "}},\n" +
+           R"js({"block": "stereo", "args": {"mode": "decode"}}]})js";
+}
 
-TEST(AuthoredMidSide, PassesAMonoSignalThroughUntouched) {
-    auto rig = build(MID_SIDE, 2);
-    ASSERT_TRUE(rig);
-    const std::vector<float> loud = sine(300.0, 0.9, 24000);
-    Audio audio{loud, loud};
-    rig->run(audio);
+TEST(AuthoredMidSide, PassesAMonoSignalThroughUntouchedOnlyLater) {
+    struct Case {
+        std::string_view lookahead_ms;
+        std::size_t latency;
+        std::size_t host_block;
+    };
+    // With lookahead the mid channel's dry path is delayed to match the side.
+    const Case cases[] = {{"0", 0, 512}, {"2", 96, 1}, {"2", 96, 333}};
+    for (const Case& c : cases) {
+        auto rig = build(mid_side(c.lookahead_ms), 2);
+        ASSERT_TRUE(rig);
+        EXPECT_EQ(rig->graph.latency_samples(), c.latency);
+        const std::vector<float> loud = sine(300.0, 0.9, 24000);
+        Audio audio{loud, loud};
+        rig->run(audio, c.host_block);
 
-    std::size_t changed = 0;
-    for (std::size_t i = 0; i < loud.size(); ++i) {
-        changed += audio[0][i] != loud[i];
-        changed += audio[1][i] != loud[i];
+        std::size_t changed = 0;
+        for (std::size_t i = 0; i < loud.size(); ++i) {
+            const float expected = i < c.latency ? 0.0f : loud[i - c.latency];
+            changed += audio[0][i] != expected;
+            changed += audio[1][i] != expected;
+        }
+        EXPECT_EQ(changed, 0u) << "lookahead " << c.lookahead_ms << " ms, blocks of "
+                               << c.host_block;
     }
-    EXPECT_EQ(changed, 0u);
 }
 
 TEST(AuthoredMidSide, TurnsALoudSideDownAndLeavesTheMidAlone) {
-    auto rig = build(MID_SIDE, 2);
+    auto rig = build(mid_side("0"), 2);
     ASSERT_TRUE(rig);
     // Left = mid + side and right = mid - side, mid at 300 Hz, side at 1 kHz.
     const std::vector<float> mid = sine(300.0, 0.4, 24000);
