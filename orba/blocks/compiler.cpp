@@ -7,6 +7,7 @@
 
 #include "orba/blocks/blocks.h"
 #include "orba/blocks/graph.h"
+#include "orba/core/unicode.h"
 
 namespace orba {
 
@@ -60,48 +61,6 @@ Result<Arg> checked(float value, const ArgInfo& info, std::string_view label) {
         message += info.unit;
     }
     return fail(std::move(message));
-}
-
-bool is_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
-// Decodes the UTF-8 character at `at` and stores its length in `size`. A
-// malformed sequence reads as U+FFFD, one byte long, which is not white space.
-char32_t decode(std::string_view text, std::size_t at, std::size_t& size) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    size = 1;
-    if (lead < 0x80) return lead;
-    const std::size_t extra = (lead & 0xE0) == 0xC0   ? 1
-                              : (lead & 0xF0) == 0xE0 ? 2
-                              : (lead & 0xF8) == 0xF0 ? 3
-                                                      : 0;
-    if (extra == 0 || at + extra >= text.size()) return 0xFFFD;
-    char32_t c = lead & (0x3F >> extra);
-    for (std::size_t i = 1; i <= extra; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0xFFFD;
-        c = (c << 6) | (byte(at + i) & 0x3F);
-    }
-    size = extra + 1;
-    return c;
-}
-
-// Removes Unicode white space from both ends.
-std::string_view trim(std::string_view text) {
-    std::size_t begin = text.size();
-    std::size_t end = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t size = 1;
-        if (!is_space(decode(text, at, size))) {
-            begin = std::min(begin, at);
-            end = at + size;
-        }
-        at += size;
-    }
-    return begin < end ? text.substr(begin, end - begin) : std::string_view{};
 }
 
 bool same_ignoring_ascii_case(std::string_view a, std::string_view b) {
@@ -307,7 +266,7 @@ Result<Arg> compile_arg(const ArgValue& value, const ArgInfo& info, const Compil
 
     const std::string& text = value.text;
     if (!info.choices.empty()) {
-        const std::string_view name = trim(text);
+        const std::string_view name = unicode::trim_white_space(text);
         for (std::size_t i = 0; i < info.choices.size(); ++i) {
             if (same_ignoring_ascii_case(name, info.choices[i])) {
                 return Arg::constant(static_cast<float>(i));

@@ -1,6 +1,7 @@
 #include "orba/blocks/expr.h"
 
 #include "orba/core/fatal.h"
+#include "orba/core/unicode.h"
 
 #include <algorithm>
 #include <array>
@@ -57,29 +58,6 @@ const FuncInfo* find_func(std::string_view name) {
     return nullptr;
 }
 
-// The Unicode White_Space property.
-bool is_space(char32_t c) {
-    switch (c) {
-        case 0x09:
-        case 0x0A:
-        case 0x0B:
-        case 0x0C:
-        case 0x0D:
-        case 0x20:
-        case 0x85:
-        case 0xA0:
-        case 0x1680:
-        case 0x2028:
-        case 0x2029:
-        case 0x202F:
-        case 0x205F:
-        case 0x3000:
-            return true;
-        default:
-            return c >= 0x2000 && c <= 0x200A;
-    }
-}
-
 bool is_digit(char32_t c) {
     return c >= U'0' && c <= U'9';
 }
@@ -94,78 +72,6 @@ bool is_name_start(char32_t c) {
 
 bool is_name_char(char32_t c) {
     return is_name_start(c) || is_digit(c);
-}
-
-// Ill-formed UTF-8 becomes U+FFFD, one per maximal ill-formed subsequence.
-std::u32string decode(std::string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
-        if (b0 < 0x80) {
-            out.push_back(b0);
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        char32_t cp = 0;
-        unsigned char lo = 0x80;
-        unsigned char hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            len = 2;
-            cp = b0 & 0x1F;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            len = 3;
-            cp = b0 & 0x0F;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            len = 4;
-            cp = b0 & 0x07;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        }
-        std::size_t taken = 1;
-        bool good = len != 0;
-        for (; good && taken < len; ++taken) {
-            if (i + taken >= text.size()) {
-                good = false;
-                break;
-            }
-            const auto b = static_cast<unsigned char>(text[i + taken]);
-            if (b < lo || b > hi) {
-                good = false;
-                break;
-            }
-            lo = 0x80;
-            hi = 0xBF;
-            cp = (cp << 6) | (b & 0x3F);
-        }
-        out.push_back(good ? cp : char32_t{0xFFFD});
-        i += taken;
-    }
-    return out;
-}
-
-std::string encode(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
 }
 
 // A decimal that from_chars reports out of range rounds to 0 or to infinity;
@@ -333,12 +239,12 @@ Binary::~Binary() {
 }
 
 Result<Node> Expr::parse(std::string_view text, Lookup lookup) {
-    Parser p(decode(text), std::move(lookup));
+    Parser p(unicode::to_utf32(text), std::move(lookup));
     if (!p.skip_space()) return fail("the expression is empty");
     Result<Node> root = p.cmp();
     if (!root) return root;
     if (p.skip_space()) {
-        return fail("unexpected '" + encode(p.chars[p.pos]) +
+        return fail("unexpected '" + unicode::to_utf8(p.chars[p.pos]) +
                     "' after the end of the expression '" + std::string(text) + "'");
     }
     return root;
@@ -348,7 +254,7 @@ Parser::Parser(std::u32string chars_, Lookup lookup_)
     : chars(std::move(chars_)), lookup(std::move(lookup_)) {}
 
 bool Parser::skip_space() {
-    while (pos < chars.size() && is_space(chars[pos]))
+    while (pos < chars.size() && unicode::is_white_space(chars[pos]))
         ++pos;
     return pos < chars.size();
 }
@@ -450,7 +356,7 @@ Result<Node> Parser::primary() {
     }
     if (is_digit(c) || c == U'.') return number();
     if (is_name_start(c)) return name();
-    return fail("expected a number or a name but found '" + encode(c) + "'");
+    return fail("expected a number or a name but found '" + unicode::to_utf8(c) + "'");
 }
 
 Result<Node> Parser::number() {

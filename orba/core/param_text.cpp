@@ -201,32 +201,6 @@ constexpr Range ALPHABETIC[] = {
     {0x2F800, 0x2FA1D}, {0x30000, 0x3134A},
 };
 
-constexpr bool is_continuation(unsigned char b) {
-    return (b & 0xC0) == 0x80;
-}
-
-// Decodes the character starting at `i` of valid UTF-8 and moves `i` past it.
-char32_t decode_forward(std::string_view s, std::size_t& i) {
-    auto b = static_cast<unsigned char>(s[i++]);
-    if (b < 0x80) return b;
-    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-    char32_t c = b & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k)
-        c = (c << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-    return c;
-}
-
-// Decodes the character ending at `end` of valid UTF-8 and moves `end` to its start.
-char32_t decode_backward(std::string_view s, std::size_t& end) {
-    std::size_t start = end - 1;
-    while (start > 0 && is_continuation(static_cast<unsigned char>(s[start])))
-        --start;
-    std::size_t i = start;
-    char32_t c = decode_forward(s, i);
-    end = start;
-    return c;
-}
-
 char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -324,27 +298,21 @@ std::optional<T> parse_param_text_as(const ParamInfo& info, std::string_view tex
             break;
     }
     std::size_t word_end = 0;
-    for (std::size_t i = 0; i < trimmed.size();) {
-        if (is_white_space(decode_forward(trimmed, i))) break;
-        word_end = i;
+    while (word_end < trimmed.size()) {
+        const unicode::Decoded d = unicode::decode(trimmed, word_end);
+        if (unicode::is_white_space(d.c)) break;
+        word_end += d.size;
     }
     std::size_t end = word_end;
     while (end > 0) {
-        std::size_t before = end;
-        char32_t c = decode_backward(trimmed, before);
-        if (c != U'%' && !is_alphabetic(c)) break;
-        end = before;
+        const unicode::Decoded d = unicode::decode_before(trimmed, end);
+        if (d.c != U'%' && !is_alphabetic(d.c)) break;
+        end -= d.size;
     }
     return parse_number_as<T>(trimmed.substr(0, end));
 }
 
 }  // namespace
-
-bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
 
 bool is_alphabetic(char32_t c) {
     if (c < 0x80) return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -352,57 +320,6 @@ bool is_alphabetic(char32_t c) {
     const Range* r = std::upper_bound(std::begin(ALPHABETIC), end, c,
                                       [](char32_t v, const Range& x) { return v < x.first; });
     return r != std::begin(ALPHABETIC) && c <= (r - 1)->last;
-}
-
-bool is_valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t extra;
-        char32_t min;
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-            min = 0x80;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            min = 0x800;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            min = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= extra) return false;
-        char32_t c = b & (0x3F >> extra);
-        for (std::size_t k = 1; k <= extra; ++k) {
-            auto n = static_cast<unsigned char>(text[i + k]);
-            if (!is_continuation(n)) return false;
-            c = (c << 6) | (n & 0x3F);
-        }
-        if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        std::size_t next = begin;
-        if (!is_white_space(decode_forward(text, next))) break;
-        begin = next;
-    }
-    std::size_t end = text.size();
-    while (end > begin) {
-        std::size_t before = end;
-        if (!is_white_space(decode_backward(text, before))) break;
-        end = before;
-    }
-    return text.substr(begin, end - begin);
 }
 
 std::optional<double> parse_number(std::string_view text) {

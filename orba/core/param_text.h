@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "orba/core/param.h"
+#include "orba/core/unicode.h"
 
 // Parameter text typed by a user, read the same way by every host wrapper.
 // Nothing here depends on the process locale.
@@ -29,11 +30,10 @@ std::optional<float> parse_param_text_f32(const ParamInfo& info, std::string_vie
 std::optional<double> parse_number(std::string_view text);
 std::optional<float> parse_number_f32(std::string_view text);
 
-bool is_valid_utf8(std::string_view text);
-// The Unicode White_Space and Alphabetic properties.
-bool is_white_space(char32_t c);
+using unicode::is_valid_utf8;
+using unicode::is_white_space;
+using unicode::trim_white_space;
+// The Unicode Alphabetic property.
 bool is_alphabetic(char32_t c);
-// `text` must be valid UTF-8.
-std::string_view trim_white_space(std::string_view text);
 
 }  // namespace orba

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "orba/core/fatal.h"
+#include "orba/core/unicode.h"
 
 namespace orba {
 
@@ -55,60 +56,6 @@ bool is_space(char c) {
 
 bool is_number_byte(char c) {
     return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
-}
-
-// Strict UTF-8: no overlong forms, no encoded surrogates, nothing above U+10FFFF.
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto b0 = static_cast<unsigned char>(s[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            len = 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            len = 3;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            len = 4;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (s.size() - i < len) return false;
-        const auto b1 = static_cast<unsigned char>(s[i + 1]);
-        if (b1 < lo || b1 > hi) return false;
-        for (std::size_t k = 2; k < len; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if (b < 0x80 || b > 0xBF) return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
-void append_utf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 bool is_high_surrogate(std::uint32_t u) {
@@ -380,14 +327,14 @@ class Parser {
                     if (is_high_surrogate(code) || is_low_surrogate(code) || code > 0x10FFFF) {
                         code = 0xFFFD;
                     }
-                    append_utf8(out, code);
+                    unicode::append_utf8(out, code);
                     break;
                 }
                 default:
                     return error("unknown escape");
             }
         }
-        if (!valid_utf8(out)) return fail("the string is not valid UTF-8");
+        if (!unicode::is_valid_utf8(out)) return fail("the string is not valid UTF-8");
         return out;
     }
 
