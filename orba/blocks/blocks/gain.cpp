@@ -76,17 +76,26 @@ void Gain::prepare(std::size_t channels, float sample_rate) {
 
 void Gain::control(std::span<const float> args) {
     if (args.size() < std::size(ARGS)) return;
-    float g = std::exp(args[GAIN_DB] * DB_TO_LN);
+    if (!(args[GAIN_DB] == seen_db_)) {
+        seen_db_ = args[GAIN_DB];
+        level_ = std::exp(seen_db_ * DB_TO_LN);
+    }
+    float g = level_;
     if (args[INVERT] >= 0.5f) g = -g;
     float left = g;
     float right = g;
     if (channels_ == 2) {
         // Constant power: theta runs from 0 to pi/2 across the pan range and
         // cos^2 + sin^2 = 1, scaled by sqrt(2) so the centre keeps the level.
-        const float theta = (args[PAN] + 1.0f) * 0.7853982f;
+        if (!(args[PAN] == seen_pan_)) {
+            seen_pan_ = args[PAN];
+            const float theta = (seen_pan_ + 1.0f) * 0.7853982f;
+            cos_ = std::cos(theta);
+            sin_ = std::sin(theta);
+        }
         const float scaled = g * 1.4142135f;
-        left = scaled * std::cos(theta);
-        right = scaled * std::sin(theta);
+        left = scaled * cos_;
+        right = scaled * sin_;
     }
     if (!primed_) {
         target_left_ = left;

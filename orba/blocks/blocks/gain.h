@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <span>
 
@@ -31,6 +32,14 @@ class Gain final : public Block {
     float target_right_ = 0.0f;
     float target_mono_ = 0.0f;
     bool primed_ = false;
+    // The last decibels and pan seen, with what they gave: automation rarely
+    // moves them, and exp, cos and sin per tick are most of the block's cost.
+    // NaN never compares equal, so the first control always computes.
+    float seen_db_ = std::numeric_limits<float>::quiet_NaN();
+    float seen_pan_ = std::numeric_limits<float>::quiet_NaN();
+    float level_ = 0.0f;
+    float cos_ = 0.0f;
+    float sin_ = 0.0f;
 };
 
 }  // namespace orba::blocks::gain
