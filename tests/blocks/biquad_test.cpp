@@ -9,18 +9,18 @@
 #include <span>
 #include <string_view>
 #include <vector>
+#include "tests/support/block_harness.h"
 
 namespace orba::blocks::biquad {
 namespace {
+
+using test::sine_gain_db;
+using test::to_db;
 
 using Args = std::array<float, 5>;  // type, freq, q, gain_db, slope
 
 constexpr double PI = std::numbers::pi;
 constexpr float BUTTERWORTH_Q = 0.70710677f;
-
-double to_db(double gain) {
-    return 20.0 * std::log10(gain);
-}
 
 // |H| of a cascade at `freq`, evaluated from the f32 coefficients in f64.
 double response_db(std::span<const Coeffs> sections, double freq, double rate) {
@@ -60,36 +60,6 @@ double lowpass_cutoff(const Coeffs& c, double rate) {
     const double alpha = (1.0 - double(c.a2)) / (1.0 + double(c.a2));
     const double one_minus_cos = double(c.b1) * (1.0 + alpha);
     return 2.0 * std::asin(std::sqrt(one_minus_cos / 2.0)) * rate / (2.0 * PI);
-}
-
-// Steady-state gain in dB of a sine through the block: a quarter second to
-// settle, then one second (a whole number of cycles for whole-hertz sines)
-// correlated against sine and cosine.
-double sine_gain_db(Block& block, const Args& args, double freq, float rate) {
-    block.prepare(1, rate);
-    Frame frame;
-    frame.resize(1);
-    const std::size_t settle = static_cast<std::size_t>(rate) / 4;
-    const std::size_t window = static_cast<std::size_t>(rate);
-    double in_phase = 0.0;
-    double quadrature = 0.0;
-    for (std::size_t start = 0; start < settle + window; start += SLICE) {
-        block.control(args);
-        frame.frames = SLICE;
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            frame.data[0][j] =
-                static_cast<float>(std::sin(2.0 * PI * freq * double(start + j) / rate));
-        }
-        block.process(frame, 0);
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            const std::size_t n = start + j;
-            if (n < settle || n >= settle + window) continue;
-            const double phase = 2.0 * PI * freq * double(n) / rate;
-            in_phase += frame.data[0][j] * std::sin(phase);
-            quadrature += frame.data[0][j] * std::cos(phase);
-        }
-    }
-    return to_db(2.0 * std::hypot(in_phase, quadrature) / double(window));
 }
 
 TEST(Filter, ArgumentTableNamesTheResponsesAndSlopes) {

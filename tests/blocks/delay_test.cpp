@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/block_harness.h"
+
 namespace orba::blocks::delay {
 namespace {
 
@@ -24,22 +26,14 @@ struct Rig {
     Frame frame;
     std::size_t phase = 0;
 
-    Rig(std::size_t channels, float sample_rate,
-        std::initializer_list<std::pair<std::string_view, float>> given = {}) {
-        for (const ArgInfo& arg : INFO.args)
-            args.push_back(arg.default_value);
-        for (const auto& [name, value] : given)
-            set(name, value);
+    Rig(std::size_t channels, float sample_rate, test::ArgOverrides given = {})
+        : args(test::args_with(INFO, given)) {
         block->configure(args);
         block->prepare(channels, sample_rate);
         frame.resize(channels);
     }
 
-    void set(std::string_view name, float value) {
-        for (std::size_t i = 0; i < INFO.args.size(); ++i) {
-            if (INFO.args[i].name == name) args[i] = value;
-        }
-    }
+    void set(std::string_view name, float value) { test::set_arg(INFO, args, name, value); }
 
     void run(Audio& audio, std::size_t first = SLICE) {
         std::size_t done = 0;

@@ -10,27 +10,20 @@
 #include <vector>
 
 #include "orba/blocks/frame.h"
+#include "tests/support/block_harness.h"
 
 namespace orba::blocks::dynamics {
 namespace {
 
+using test::run_period;
+using test::test_signal;
+
 constexpr float RATE = 48000.0f;
 
-using Overrides = std::initializer_list<std::pair<std::string_view, float>>;
+using Overrides = test::ArgOverrides;
 
-// The argument defaults with some of them replaced by name.
 std::vector<float> args_with(Overrides overrides) {
-    std::vector<float> args;
-    for (const auto& arg : INFO.args)
-        args.push_back(arg.default_value);
-    for (const auto& [name, value] : overrides) {
-        const std::string_view wanted = name;
-        const auto it = std::find_if(INFO.args.begin(), INFO.args.end(),
-                                     [&](const ArgInfo& a) { return a.name == wanted; });
-        EXPECT_NE(it, INFO.args.end()) << name;
-        args[static_cast<std::size_t>(it - INFO.args.begin())] = value;
-    }
-    return args;
+    return test::args_with(INFO, overrides);
 }
 
 float from_db(float db) {
@@ -78,37 +71,6 @@ struct Rig {
         return to_db(out.back() / x);
     }
 };
-
-// Runs one control period of `input` through `block` as a slice of `cut`
-// frames followed by one of the rest, and returns every channel's output.
-std::vector<SliceArray> run_period(Block& block, const std::vector<SliceArray>& input,
-                                   std::size_t cut) {
-    std::vector<SliceArray> out(input.size());
-    Frame frame;
-    frame.resize(input.size());
-    for (std::size_t start = 0; start < SLICE; start += frame.frames) {
-        frame.frames = start == 0 ? cut : SLICE - cut;
-        for (std::size_t c = 0; c < input.size(); ++c) {
-            std::copy_n(input[c].begin() + start, frame.frames, frame.data[c].begin());
-        }
-        block.process(frame, start);
-        for (std::size_t c = 0; c < input.size(); ++c) {
-            std::copy_n(frame.data[c].begin(), frame.frames, out[c].begin() + start);
-        }
-    }
-    return out;
-}
-
-// A 32-sample stretch of a sine, shifted from channel to channel.
-std::vector<SliceArray> test_signal(std::size_t channels, float amplitude = 0.5f) {
-    std::vector<SliceArray> data(channels);
-    for (std::size_t c = 0; c < channels; ++c) {
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            data[c][j] = amplitude * std::sin(0.3f * static_cast<float>(j + 5 * c));
-        }
-    }
-    return data;
-}
 
 TEST(Dynamics, StaticCurvesTurnSteadyLevelsDownByTheExpectedAmount) {
     struct Case {

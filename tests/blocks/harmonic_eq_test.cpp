@@ -7,9 +7,13 @@
 #include <complex>
 #include <numbers>
 #include <vector>
+#include "tests/support/block_harness.h"
 
 namespace orba::blocks::harmonic_eq {
 namespace {
+
+using test::sine_gain_db;
+using test::to_db;
 
 constexpr double PI = std::numbers::pi;
 
@@ -28,10 +32,6 @@ struct Args {
 enum : std::size_t { FUNDAMENTAL, HARMONICS, FIRST, GAIN, TILT, ODD, EVEN, BANDWIDTH, STRETCH };
 constexpr std::size_t trim(std::size_t harmonic) {
     return 8 + harmonic;
-}
-
-double to_db(double gain) {
-    return 20.0 * std::log10(gain);
 }
 
 double band_db(const biquad::Coeffs& c, double freq, double rate) {
@@ -69,35 +69,6 @@ HarmonicEq controlled(const Args& args, float rate = 48000.0f) {
     eq.prepare(1, rate);
     eq.control(args);
     return eq;
-}
-
-// Steady-state gain in dB of a sine through the block: a quarter second to
-// settle, then one second correlated against sine and cosine.
-double sine_gain_db(HarmonicEq& eq, const Args& args, double freq, float rate) {
-    eq.prepare(1, rate);
-    Frame frame;
-    frame.resize(1);
-    const std::size_t settle = static_cast<std::size_t>(rate) / 4;
-    const std::size_t window = static_cast<std::size_t>(rate);
-    double in_phase = 0.0;
-    double quadrature = 0.0;
-    for (std::size_t start = 0; start < settle + window; start += SLICE) {
-        eq.control(args);
-        frame.frames = SLICE;
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            frame.data[0][j] =
-                static_cast<float>(std::sin(2.0 * PI * freq * double(start + j) / rate));
-        }
-        eq.process(frame, 0);
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            const std::size_t n = start + j;
-            if (n < settle || n >= settle + window) continue;
-            const double phase = 2.0 * PI * freq * double(n) / rate;
-            in_phase += frame.data[0][j] * std::sin(phase);
-            quadrature += frame.data[0][j] * std::cos(phase);
-        }
-    }
-    return to_db(2.0 * std::hypot(in_phase, quadrature) / double(window));
 }
 
 TEST(HarmonicEq, ArgumentTableListsSeventeenLevelsAndShapes) {

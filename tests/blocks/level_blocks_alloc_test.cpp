@@ -11,6 +11,7 @@
 #include "orba/blocks/blocks/tremolo.h"
 #include "orba/blocks/frame.h"
 #include "tests/support/alloc_counter.h"
+#include "tests/support/block_harness.h"
 
 namespace orba {
 namespace {
@@ -37,14 +38,7 @@ TEST(LevelBlocksAlloc, ControlProcessAndQueriesNeverAllocate) {
 
         test::AllocationScope scope;
         for (std::size_t period = 0; period < 200; ++period) {
-            // Walk every argument through its range, choices included.
-            for (std::size_t a = 0; a < args.size(); ++a) {
-                const ArgInfo& arg = info->args[a];
-                if (arg.constant) continue;
-                const float t = static_cast<float>((period * 7 + a * 3) % 11) / 10.0f;
-                args[a] = arg.min + t * (arg.max - arg.min);
-                if (!arg.choices.empty()) args[a] = std::round(args[a]);
-            }
+            test::walk_args(*info, period, args);
             block->control(args);
             for (std::size_t start = 0; start < SLICE; start += frame.frames) {
                 frame.frames = start == 0 ? 10 : SLICE - 10;

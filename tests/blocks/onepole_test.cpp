@@ -6,51 +6,21 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include "tests/support/block_harness.h"
 
 namespace orba::blocks::onepole {
 namespace {
+
+using test::sine_gain_db;
+using test::to_db;
 
 using Args = std::array<float, 2>;  // type, freq
 
 constexpr double PI = std::numbers::pi;
 
-double to_db(double gain) {
-    return 20.0 * std::log10(gain);
-}
-
 // The frequency behind a low-pass coefficient a = 1 - exp(-2 pi f / fs).
 double corner(float coefficient, double rate) {
     return -std::log(1.0 - double(coefficient)) * rate / (2.0 * PI);
-}
-
-// Steady-state gain in dB of a sine through the block: a quarter second to
-// settle, then one second (a whole number of cycles for whole-hertz sines)
-// correlated against sine and cosine.
-double sine_gain_db(Block& block, const Args& args, double freq, float rate) {
-    block.prepare(1, rate);
-    Frame frame;
-    frame.resize(1);
-    const std::size_t settle = static_cast<std::size_t>(rate) / 4;
-    const std::size_t window = static_cast<std::size_t>(rate);
-    double in_phase = 0.0;
-    double quadrature = 0.0;
-    for (std::size_t start = 0; start < settle + window; start += SLICE) {
-        block.control(args);
-        frame.frames = SLICE;
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            frame.data[0][j] =
-                static_cast<float>(std::sin(2.0 * PI * freq * double(start + j) / rate));
-        }
-        block.process(frame, 0);
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            const std::size_t n = start + j;
-            if (n < settle || n >= settle + window) continue;
-            const double phase = 2.0 * PI * freq * double(n) / rate;
-            in_phase += frame.data[0][j] * std::sin(phase);
-            quadrature += frame.data[0][j] * std::cos(phase);
-        }
-    }
-    return to_db(2.0 * std::hypot(in_phase, quadrature) / double(window));
 }
 
 // Runs `periods` control periods of a constant input and returns the last

@@ -7,9 +7,13 @@
 #include <vector>
 
 #include "orba/blocks/frame.h"
+#include "tests/support/block_harness.h"
 
 namespace orba::blocks::tremolo {
 namespace {
+
+using test::run_period;
+using test::test_signal;
 
 constexpr float RATE = 48000.0f;
 
@@ -41,37 +45,6 @@ std::vector<std::vector<float>> gains(const Settings& s, std::size_t channels,
         }
     }
     return out;
-}
-
-// Runs one control period of `input` through `block` as a slice of `cut`
-// frames followed by one of the rest, and returns every channel's output.
-std::vector<SliceArray> run_period(Block& block, const std::vector<SliceArray>& input,
-                                   std::size_t cut) {
-    std::vector<SliceArray> out(input.size());
-    Frame frame;
-    frame.resize(input.size());
-    for (std::size_t start = 0; start < SLICE; start += frame.frames) {
-        frame.frames = start == 0 ? cut : SLICE - cut;
-        for (std::size_t c = 0; c < input.size(); ++c) {
-            std::copy_n(input[c].begin() + start, frame.frames, frame.data[c].begin());
-        }
-        block.process(frame, start);
-        for (std::size_t c = 0; c < input.size(); ++c) {
-            std::copy_n(frame.data[c].begin(), frame.frames, out[c].begin() + start);
-        }
-    }
-    return out;
-}
-
-// A 32-sample stretch of a sine, shifted from channel to channel.
-std::vector<SliceArray> test_signal(std::size_t channels, float amplitude = 0.5f) {
-    std::vector<SliceArray> data(channels);
-    for (std::size_t c = 0; c < channels; ++c) {
-        for (std::size_t j = 0; j < SLICE; ++j) {
-            data[c][j] = amplitude * std::sin(0.3f * static_cast<float>(j + 5 * c));
-        }
-    }
-    return data;
 }
 
 TEST(Tremolo, DepthZeroLeavesTheSignalBitExact) {
