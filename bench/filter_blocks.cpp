@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "bench/block_bench.h"
 #include "orba/blocks/block.h"
 #include "orba/blocks/blocks/biquad.h"
 #include "orba/blocks/blocks/harmonic_eq.h"
@@ -12,51 +13,26 @@
 
 namespace {
 
-constexpr float RATE = 48000.0f;
-constexpr std::size_t CHANNELS = 2;
-
-std::vector<float> defaults(const orba::BlockInfo& info) {
-    std::vector<float> args;
-    for (const auto& arg : info.args)
-        args.push_back(arg.default_value);
-    return args;
-}
+using orba::bench::default_args;
 
 // One control (with its coefficient designs) and one full slice per
 // iteration at 48000 Hz, over a sine with a little noise. Reported as time per
 // sample per channel.
 void run_filter_block(benchmark::State& state, const orba::BlockInfo& info,
                       const std::vector<float>& args) {
-    auto block = info.make();
-    block->configure(defaults(info));
-    block->prepare(CHANNELS, RATE);
-    orba::Frame input;
-    input.resize(CHANNELS);
-    input.frames = orba::SLICE;
     unsigned noise = 1;
-    for (std::size_t c = 0; c < CHANNELS; ++c) {
-        for (std::size_t j = 0; j < orba::SLICE; ++j) {
-            noise = noise * 1664525u + 1013904223u;
-            input.data[c][j] = 0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c)) +
-                               static_cast<float>(noise >> 8) * 1e-9f;
-        }
-    }
-    orba::Frame frame = input;
-    for (auto _ : state) {
-        frame.data = input.data;
-        block->control(args);
-        block->process(frame, 0);
-        benchmark::DoNotOptimize(frame.data[0][0]);
-    }
-    state.counters["per_sample_channel"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * orba::SLICE * CHANNELS),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    const orba::Frame input = orba::bench::input_slice([&](std::size_t c, std::size_t j) {
+        noise = noise * 1664525u + 1013904223u;
+        return 0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c)) +
+               static_cast<float>(noise >> 8) * 1e-9f;
+    });
+    orba::bench::run_slices(state, info, args, input);
 }
 
 // type, slope
 void BM_Filter(benchmark::State& state) {
     const auto& info = orba::blocks::biquad::INFO;
-    auto args = defaults(info);
+    auto args = default_args(info);
     args[0] = static_cast<float>(state.range(0));
     args[3] = 6.0f;
     args[4] = static_cast<float>(state.range(1));
@@ -72,7 +48,7 @@ BENCHMARK(BM_Filter)
 
 void BM_OnePole(benchmark::State& state) {
     const auto& info = orba::blocks::onepole::INFO;
-    auto args = defaults(info);
+    auto args = default_args(info);
     args[0] = static_cast<float>(state.range(0));
     run_filter_block(state, info, args);
 }
@@ -81,7 +57,7 @@ BENCHMARK(BM_OnePole)->DenseRange(0, 1)->ArgName("highpass");
 // Bands in use: 8 at 110 Hz, 32 at 50 Hz (all below 45% of the rate).
 void BM_HarmonicEq(benchmark::State& state) {
     const auto& info = orba::blocks::harmonic_eq::INFO;
-    auto args = defaults(info);
+    auto args = default_args(info);
     const auto bands = state.range(0);
     args[0] = bands == 32 ? 50.0f : 110.0f;
     args[1] = static_cast<float>(bands);

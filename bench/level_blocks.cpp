@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "bench/block_bench.h"
 #include "orba/blocks/block.h"
 #include "orba/blocks/blocks/dynamics.h"
 #include "orba/blocks/blocks/shaper.h"
@@ -13,45 +14,18 @@
 
 namespace {
 
-constexpr float RATE = 48000.0f;
-constexpr std::size_t CHANNELS = 2;
-
-std::vector<float> defaults(const orba::BlockInfo& info) {
-    std::vector<float> args;
-    for (const auto& arg : info.args)
-        args.push_back(arg.default_value);
-    return args;
-}
-
 // One control and one full slice per iteration, over a 440 Hz sine so the
 // curves and the detector see a moving signal. Reported as time per sample per
 // channel.
 void run_block(benchmark::State& state, const orba::BlockInfo& info, std::vector<float> args) {
-    auto block = info.make();
-    block->configure(defaults(info));
-    block->prepare(CHANNELS, RATE);
-    orba::Frame input;
-    input.resize(CHANNELS);
-    input.frames = orba::SLICE;
-    for (std::size_t c = 0; c < CHANNELS; ++c) {
-        for (std::size_t j = 0; j < orba::SLICE; ++j) {
-            input.data[c][j] = 0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c));
-        }
-    }
-    orba::Frame frame = input;
-    for (auto _ : state) {
-        frame.data = input.data;
-        block->control(args);
-        block->process(frame, 0);
-        benchmark::DoNotOptimize(frame.data[0][0]);
-    }
-    state.counters["per_sample_channel"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * orba::SLICE * CHANNELS),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    const orba::Frame input = orba::bench::input_slice([](std::size_t c, std::size_t j) {
+        return 0.5f * std::sin(0.0576f * static_cast<float>(j + 7 * c));
+    });
+    orba::bench::run_slices(state, info, args, input);
 }
 
 std::vector<float> with(const orba::BlockInfo& info, std::size_t index, float value) {
-    auto args = defaults(info);
+    auto args = orba::bench::default_args(info);
     args[index] = value;
     return args;
 }
