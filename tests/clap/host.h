@@ -1,6 +1,7 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -83,6 +84,18 @@ inline std::vector<std::string> needed_libraries(const std::string& path) {
         names.push_back(line.substr(start, line.find(']', start) - start));
     }
     return names;
+}
+
+// A plug-in library must load on any Linux system: it may need the C and
+// math libraries and the loader, nothing else.
+inline void expect_only_system_c_libraries(const std::string& path) {
+    const std::vector<std::string> needed = needed_libraries(path);
+    EXPECT_FALSE(needed.empty());
+    for (const std::string& library : needed) {
+        EXPECT_TRUE(library.starts_with("libc.so") || library.starts_with("libm.so") ||
+                    library.starts_with("ld-linux"))
+            << library;
+    }
 }
 
 // Records every call a plug-in makes on its host.
