@@ -138,10 +138,11 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.scratch.resize(channels);
 }
 
-void control_parallel(ParallelNode& node, const ControlContext& context) {
+void control_parallel(ParallelNode& node, const ControlContext& context, bool inputs_changed) {
     for (Branch& branch : node.branches) {
-        branch.node.control(context);
-        branch.gain.retarget(branch_gain(branch.gain_db, context));
+        branch.node.control(context, inputs_changed);
+        branch.gain.retarget(inputs_changed ? branch_gain(branch.gain_db, context)
+                                            : branch.gain.to);
     }
 }
 
@@ -308,28 +309,31 @@ void Node::prepare(std::size_t channels, float sample_rate) {
     }
 }
 
-void Node::control(const ControlContext& context) {
+void Node::control(const ControlContext& context, bool inputs_changed) {
     switch (kind.index()) {
         case 0: {
             BlockNode& node = std::get<0>(kind);
-            // Constant arguments were normalised once by the compiler.
-            for (std::size_t i : node.moving) {
-                node.values[i] = normalise(node.args[i].eval(context), node.info->args[i]);
+            // Constant arguments were normalised once by the compiler; the
+            // block still gets its control every tick, as its glides need.
+            if (inputs_changed) {
+                for (std::size_t i : node.moving) {
+                    node.values[i] = normalise(node.args[i].eval(context), node.info->args[i]);
+                }
             }
             node.block->control(node.values);
             break;
         }
         case 1:
             for (Node& child : std::get<1>(kind).nodes)
-                child.control(context);
+                child.control(context, inputs_changed);
             break;
         case 2:
-            control_parallel(std::get<2>(kind), context);
+            control_parallel(std::get<2>(kind), context, inputs_changed);
             break;
         case 3: {
             MixNode& node = *std::get<3>(kind);
-            node.inner.control(context);
-            node.amount.retarget(mix_amount(node, context));
+            node.inner.control(context, inputs_changed);
+            node.amount.retarget(inputs_changed ? mix_amount(node, context) : node.amount.to);
             break;
         }
     }
@@ -438,7 +442,8 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_cou
     : modulators_(std::move(modulators)),
       values_(param_count + modulators_.size(), 0.0f),
       root_(std::move(root)),
-      param_count_(param_count) {}
+      param_count_(param_count),
+      seen_(values_.size(), 0.0f) {}
 
 void Graph::prepare(const ProcessSetup& setup) {
     // NaN fails the comparison and also becomes 8000.
@@ -449,6 +454,7 @@ void Graph::prepare(const ProcessSetup& setup) {
     for (std::size_t k = 0; k < modulators_.size(); ++k)
         modulators_[k].reset(k);
     root_.prepare(channels_, sample_rate_);
+    stale_ = true;
 }
 
 void Graph::tick(const ParamSet& params) {
@@ -461,7 +467,16 @@ void Graph::tick(const ParamSet& params) {
     for (std::size_t k = 0; k < modulators_.size(); ++k) {
         values_[param_count_ + k] = modulators_[k].advance(context);
     }
-    root_.control(context);
+    // Compared bit for bit: a NaN that stays NaN is unchanged too.
+    const bool changed =
+        stale_ || std::memcmp(&seen_tempo_, &tempo_, sizeof tempo_) != 0 ||
+        std::memcmp(seen_.data(), values_.data(), values_.size() * sizeof(float)) != 0;
+    if (changed) {
+        std::copy(values_.begin(), values_.end(), seen_.begin());
+        seen_tempo_ = tempo_;
+        stale_ = false;
+    }
+    root_.control(context, changed);
 }
 
 void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& context) {

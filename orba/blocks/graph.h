@@ -120,7 +120,9 @@ struct Node {
     }
 
     void prepare(std::size_t channels, float sample_rate);
-    void control(const ControlContext& context);
+    // `inputs_changed` false promises that the context holds exactly what the
+    // previous control saw, so every expression would give the same value again.
+    void control(const ControlContext& context, bool inputs_changed = true);
     void process(Frame& frame, std::size_t phase);
     std::uint32_t latency() const;
     std::uint32_t tail(const ControlContext& context) const;
@@ -218,6 +220,11 @@ class Graph {
     std::size_t phase_ = 0;
     float sample_rate_ = 48000.0f;
     float tempo_ = 120.0f;
+    // What the last control tick evaluated against. Expressions are pure, so
+    // when nothing moved they are not evaluated again.
+    std::vector<float> seen_;
+    float seen_tempo_ = 0.0f;
+    bool stale_ = true;
 };
 
 }  // namespace orba

@@ -204,6 +204,40 @@ TEST(GraphRuntime, UnusableTempoIsSeenAs120) {
     }
 }
 
+// Expressions are evaluated again only when something they may read has
+// moved; every such input must count: parameters, modulators, the tempo and
+// a new sample rate.
+TEST(GraphRuntime, ExpressionsFollowEveryInputTheyRead) {
+    Graph graph = build(R"js({"modulators": [{"id": "lfo", "shape": "saw", "rate": 150}],
+        "block": "record", "args": {"value": "x + lfo", "tail": "rate / 10 + bpm"}})js");
+    auto params = make_params();
+    prepare(graph, 1);
+    auto tick = [&](double tempo) {
+        Audio audio(1, std::vector<float>(32, 0.0f));
+        ProcessContext context;
+        context.tempo = tempo;
+        run(graph, *params, audio, context);
+        return recorder(graph.root()).last;
+    };
+    const auto first = tick(120.0);
+    EXPECT_EQ(first[0], -1.0f);  // the saw starts at -1
+    EXPECT_EQ(first[2], 4920.0f);
+    const auto second = tick(120.0);  // only the modulator moved
+    EXPECT_EQ(second[0], 2.0f * (150.0f * 32.0f / 48000.0f) - 1.0f);
+    params->at(0).set(100.0f);
+    EXPECT_EQ(tick(120.0)[0], 100.0f + (2.0f * (2.0f * (150.0f * 32.0f / 48000.0f)) - 1.0f));
+    EXPECT_EQ(tick(60.0)[2], 4860.0f);
+
+    // Nothing but the sample rate changes across a new prepare.
+    Graph plain = build(R"js({"block": "record", "args": {"tail": "rate / 10"}})js");
+    for (float rate : {48000.0f, 96000.0f, 44100.0f}) {
+        prepare(plain, 1, rate);
+        Audio audio(1, std::vector<float>(32, 0.0f));
+        run(plain, *params, audio);
+        EXPECT_EQ(recorder(plain.root()).last[2], rate / 10.0f);
+    }
+}
+
 TEST(GraphRuntime, ArgumentsReachBlocksNormalised) {
     Graph graph = build(
         R"js({"block": "record", "args": {"value": "if(x > 100, pow(-1, 0.5), x * 2)", "pick": "x"}})js");
