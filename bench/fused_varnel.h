@@ -38,6 +38,7 @@ class FusedVarnel {
         gain_ = GainState{};
         mix_from_ = mix_to_ = 1.0f;
         mix_primed_ = false;
+        targets_valid_ = false;
         phase_ = 0;
     }
 
@@ -48,7 +49,9 @@ class FusedVarnel {
             const std::size_t length = std::min(frames - index, 32 - phase_);
             if (phase_ == 0) control();
             if (pingpong_) {
-                run_pingpong(buffers, index, length);
+                run_stereo<true>(buffers, index, length);
+            } else if (channels_ == 2) {
+                run_stereo<false>(buffers, index, length);
             } else {
                 for (std::size_t c = 0; c < channels_; ++c)
                     run_channel(c, buffers[c] + index, length);
@@ -84,51 +87,59 @@ class FusedVarnel {
         return std::min(std::max(v, lo), hi);
     }
 
+    // Targets are derived from the parameters only when one of them moved;
+    // the glides move on every period.
     void control() {
-        const float time = params[0], ratio = params[1], decay = params[2];
-        const float feedback = params[3], damp = params[4], mode = params[5], mix = params[6];
+        if (!targets_valid_ || params != derived_from_) derive();
         for (std::size_t k = 0; k < LEVELS; ++k) {
-            float time_ms = time;
-            if (k == 1) time_ms = time * ratio;
-            if (k >= 2) time_ms = time * std::pow(ratio, static_cast<float>(k));
-            time_ms = clampf(time_ms, 0.1f, 4000.0f, 250.0f);
-            const float fb = clampf(k == 0 ? feedback : feedback * 0.5f, 0.0f, 0.97f, 0.35f);
-            const float damp_hz = clampf(damp, 200.0f, 20000.0f, 8000.0f);
             DelayState& d = delays_[k];
-            const float target = sample_rate_ * (std::fmin(time_ms, 2000.0f) * 0.001f);
-            d.from = d.primed ? d.to : target;
+            d.from = d.primed ? d.to : targets_[k];
             d.primed = true;
-            d.to = target;
-            d.feedback = fb;
-            const float cutoff = std::min(std::max(damp_hz, 1.0f), 0.49f * sample_rate_);
-            d.coef = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
-        }
-        pingpong_ = std::round(clampf(mode, 0.0f, 1.0f, 0.0f)) >= 0.5f && channels_ == 2;
-
-        const float g = std::exp(clampf(decay, -96.0f, 48.0f, 0.0f) * 0.115129247f);
-        float left = g, right = g;
-        if (channels_ == 2) {
-            const float theta = (0.0f + 1.0f) * 0.7853982f;
-            left = (g * 1.4142135f) * std::cos(theta);
-            right = (g * 1.4142135f) * std::sin(theta);
+            d.to = targets_[k];
         }
         if (!gain_.primed) {
-            gain_.to_l = left;
-            gain_.to_r = right;
-            gain_.to_m = g;
+            gain_.to_l = left_;
+            gain_.to_r = right_;
+            gain_.to_m = level_;
             gain_.primed = true;
         }
         gain_.prev_l = gain_.to_l;
         gain_.prev_r = gain_.to_r;
         gain_.prev_m = gain_.to_m;
-        gain_.to_l = left;
-        gain_.to_r = right;
-        gain_.to_m = g;
-
-        const float mix_target = std::isnan(mix) || mix > 1.0f ? 1.0f : std::max(mix, 0.0f);
-        mix_from_ = mix_primed_ ? mix_to_ : mix_target;
+        gain_.to_l = left_;
+        gain_.to_r = right_;
+        gain_.to_m = level_;
+        mix_from_ = mix_primed_ ? mix_to_ : mix_target_;
         mix_primed_ = true;
-        mix_to_ = mix_target;
+        mix_to_ = mix_target_;
+    }
+
+    void derive() {
+        derived_from_ = params;
+        targets_valid_ = true;
+        const float time = params[0], ratio = params[1], decay = params[2];
+        const float feedback = params[3], damp = params[4], mode = params[5], mix = params[6];
+        const float damp_hz = clampf(damp, 200.0f, 20000.0f, 8000.0f);
+        const float cutoff = std::min(std::max(damp_hz, 1.0f), 0.49f * sample_rate_);
+        const float coef = 1.0f - std::exp(cutoff * -6.2831855f / sample_rate_);
+        for (std::size_t k = 0; k < LEVELS; ++k) {
+            float time_ms = time;
+            if (k == 1) time_ms = time * ratio;
+            if (k >= 2) time_ms = time * std::pow(ratio, static_cast<float>(k));
+            time_ms = clampf(time_ms, 0.1f, 4000.0f, 250.0f);
+            targets_[k] = sample_rate_ * (std::fmin(time_ms, 2000.0f) * 0.001f);
+            delays_[k].feedback = clampf(k == 0 ? feedback : feedback * 0.5f, 0.0f, 0.97f, 0.35f);
+            delays_[k].coef = coef;
+        }
+        pingpong_ = std::round(clampf(mode, 0.0f, 1.0f, 0.0f)) >= 0.5f && channels_ == 2;
+        level_ = std::exp(clampf(decay, -96.0f, 48.0f, 0.0f) * 0.115129247f);
+        left_ = right_ = level_;
+        if (channels_ == 2) {
+            const float theta = (0.0f + 1.0f) * 0.7853982f;
+            left_ = (level_ * 1.4142135f) * std::cos(theta);
+            right_ = (level_ * 1.4142135f) * std::sin(theta);
+        }
+        mix_target_ = std::isnan(mix) || mix > 1.0f ? 1.0f : std::max(mix, 0.0f);
     }
 
     static float interpolate(float y0, float y1, float y2, float y3, float t) {
@@ -234,6 +245,46 @@ class FusedVarnel {
         }
     }
 
+    // Both channels of a stereo level together, so that the two damping
+    // recursions overlap instead of waiting on each other.
+    void line_pair(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
+        const DelayState& s = delays_[k];
+        Line& l = lines_[k * 2];
+        Line& r = lines_[k * 2 + 1];
+        float d[32];
+        const float shortest = delays(k, n, d);
+        if (shortest < static_cast<float>(n + 1)) {
+            line(k, 0, in[0], out[0], n);
+            line(k, 1, in[1], out[1], n);
+            return;
+        }
+        float yl[32], yr[32], into_l[32], into_r[32];
+        read_block(l, d, n, yl);
+        read_block(r, d, n, yr);
+        float dl = l.damp, dr = r.damp;
+        for (std::size_t j = 0; j < n; ++j) {
+            dl = dl + s.coef * (yl[j] - dl);
+            dr = dr + s.coef * (yr[j] - dr);
+            into_l[j] = s.feedback * dl + in[0][j];
+            into_r[j] = s.feedback * dr + in[1][j];
+        }
+        l.damp = dl;
+        r.damp = dr;
+        write_block(l, into_l, n);
+        write_block(r, into_r, n);
+        std::copy_n(yl, n, out[0]);
+        std::copy_n(yr, n, out[1]);
+    }
+
+    template <bool PingPong>
+    void level(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
+        if constexpr (PingPong) {
+            line2(k, in, out, n);
+        } else {
+            line_pair(k, in, out, n);
+        }
+    }
+
     void gain(std::size_t c, float* x, std::size_t n) const {
         float a = gain_.prev_m, b = gain_.to_m;
         if (channels_ == 2) {
@@ -290,7 +341,26 @@ class FusedVarnel {
         Line& l = lines_[k * 2];
         Line& r = lines_[k * 2 + 1];
         float d[32];
-        delays(k, n, d);
+        const float shortest = delays(k, n, d);
+        if (shortest >= static_cast<float>(n + 1)) {
+            float yl[32], yr[32], into_l[32], into_r[32];
+            read_block(l, d, n, yl);
+            read_block(r, d, n, yr);
+            float dl = l.damp, dr = r.damp;
+            for (std::size_t j = 0; j < n; ++j) {
+                dl = dl + s.coef * (yl[j] - dl);
+                dr = dr + s.coef * (yr[j] - dr);
+                into_l[j] = s.feedback * dr + 0.5f * (in[0][j] + in[1][j]);
+                into_r[j] = s.feedback * dl;
+            }
+            l.damp = dl;
+            r.damp = dr;
+            write_block(l, into_l, n);
+            write_block(r, into_r, n);
+            std::copy_n(yl, n, out[0]);
+            std::copy_n(yr, n, out[1]);
+            return;
+        }
         for (std::size_t j = 0; j < n; ++j) {
             const float yl = read_at(l, l.write, d[j]), yr = read_at(r, r.write, d[j]);
             l.damp = l.damp + s.coef * (yl - l.damp);
@@ -304,7 +374,8 @@ class FusedVarnel {
         }
     }
 
-    void run_pingpong(float* const* buffers, std::size_t index, std::size_t n) {
+    template <bool PingPong>
+    void run_stereo(float* const* buffers, std::size_t index, std::size_t n) {
         float lv[8][32], rv[8][32];
         float* const in[2] = {buffers[0] + index, buffers[1] + index};
         float* const a0[2] = {lv[0], rv[0]};
@@ -315,19 +386,19 @@ class FusedVarnel {
         float* const y5[2] = {lv[5], rv[5]};
         float* const a6[2] = {lv[6], rv[6]};
         float* const wet[2] = {lv[7], rv[7]};
-        line2(0, in, a0, n);
-        line2(1, in, y1, n);
+        level<PingPong>(0, in, a0, n);
+        level<PingPong>(1, in, y1, n);
         gain(0, y1[0], n);
         gain(1, y1[1], n);
-        line2(2, y1, a2, n);
-        line2(3, y1, y3, n);
+        level<PingPong>(2, y1, a2, n);
+        level<PingPong>(3, y1, y3, n);
         gain(0, y3[0], n);
         gain(1, y3[1], n);
-        line2(4, y3, a4, n);
-        line2(5, y3, y5, n);
+        level<PingPong>(4, y3, a4, n);
+        level<PingPong>(5, y3, y5, n);
         gain(0, y5[0], n);
         gain(1, y5[1], n);
-        line2(6, y5, a6, n);
+        level<PingPong>(6, y5, a6, n);
         for (std::size_t c = 0; c < 2; ++c) {
             for (std::size_t j = 0; j < n; ++j) {
                 wet[c][j] =
@@ -345,6 +416,10 @@ class FusedVarnel {
     GainState gain_{};
     float mix_from_ = 1.0f, mix_to_ = 1.0f;
     bool mix_primed_ = false;
+    std::array<float, 7> derived_from_{};
+    bool targets_valid_ = false;
+    std::array<float, LEVELS> targets_{};
+    float level_ = 0.0f, left_ = 0.0f, right_ = 0.0f, mix_target_ = 1.0f;
     bool pingpong_ = false;
     std::size_t phase_ = 0;
 };
