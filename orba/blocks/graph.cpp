@@ -35,8 +35,9 @@ std::uint32_t xorshift(std::uint32_t x) {
     return x;
 }
 
+// 2 * (x / 2^32) - 1 worked out in f32.
 float to_unit(std::uint32_t x) {
-    return static_cast<float>(2.0 * (static_cast<double>(x) / 4294967296.0) - 1.0);
+    return 2.0f * (static_cast<float>(x) / 4294967296.0f) - 1.0f;
 }
 
 std::uint32_t add_saturating(std::uint32_t a, std::uint32_t b) {
@@ -57,7 +58,7 @@ float mix_amount(const MixNode& node, const ControlContext& context) {
     float target = 1.0f;
     if (node.mix) {
         const float m = node.mix->eval(context);
-        if (std::isnan(m) || m > 1.0f) {
+        if (std::isnan(m) || std::isinf(m) || m > 1.0f) {
             target = 1.0f;
         } else if (m > 0.0f) {
             target = m;

@@ -320,6 +320,27 @@ TEST(GraphMix, HalfMixCrossfadesWithTheCompensatedDrySignal) {
     }
 }
 
+// Any infinite amount, minus infinity included, counts as fully wet, like
+// one above 1 or not a number; only a finite negative amount is fully dry.
+TEST(GraphMix, UnusableAmountsAreFullyWet) {
+    struct Case {
+        const char* mix;
+        float out;
+    };
+    const Case cases[] = {{"-exp(100 + x)", 1.5f},   {"exp(100 + x)", 1.5f},
+                          {"pow(x - 1, 0.5)", 1.5f}, {"2 + x", 1.5f},
+                          {"x - 0.5", 0.5f},         {"x", 0.5f}};
+    for (const Case& c : cases) {
+        Graph graph = build(std::string(R"js({"mix": ")js") + c.mix +
+                            R"js(", "block": "late", "args": {"scale": 3}})js");
+        auto params = make_params();
+        prepare(graph, 1);
+        Audio audio(1, std::vector<float>(32, 0.5f));
+        run(graph, *params, audio);
+        EXPECT_EQ(audio[0][31], c.out) << c.mix;
+    }
+}
+
 TEST(GraphMix, OnlyLeavesTheOtherChannelsDry) {
     Graph graph =
         build(R"js({"only": [1], "block": "late", "args": {"samples": 64, "scale": 3}})js");
@@ -408,6 +429,26 @@ TEST(GraphModulators, RandomHoldsItsValueUntilThePhaseWraps) {
     EXPECT_NE(next, seeded);
     run(graph, *params, audio);
     EXPECT_EQ(graph.values()[5], next);
+}
+
+// The held values are 2 * (state / 2^32) - 1 worked out in f32, so a graph
+// sounds the same wherever it runs; the fourth modulator's seed is one whose
+// f32 and f64 results differ.
+TEST(GraphModulators, RandomValuesAreWorkedOutInSinglePrecision) {
+    Graph graph = build(R"js({"modulators": [
+        {"id": "a", "shape": "random"}, {"id": "b", "shape": "random"},
+        {"id": "c", "shape": "random"}, {"id": "d", "shape": "random"}], "chain": []})js");
+    prepare(graph, 1);
+    auto expected = [](std::uint32_t k) {
+        std::uint32_t x = ((k + 1) * 0x9E3779B9u) | 1u;
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return 2.0f * (static_cast<float>(x) / 4294967296.0f) - 1.0f;
+    };
+    for (std::uint32_t k = 0; k < 4; ++k)
+        EXPECT_EQ(graph.modulators()[k].held, expected(k)) << k;
+    EXPECT_EQ(graph.modulators()[3].held, -0.467598855f);
 }
 
 TEST(GraphRuntime, OutputBelowTheDenormalFloorComesOutAsZero) {
