@@ -157,6 +157,19 @@ TEST(EveryBlockGraph, ProcessNeverAllocatesAfterPrepare) {
     EXPECT_GT(rig.params->at(REDUCTION).get(), 0.0f);
 }
 
+// A CLAP host's reset prepares the graph again on the audio thread, with the
+// rate and channel count it already has.
+TEST(EveryBlockGraph, PreparingAgainForTheSameSetupAllocatesNothing) {
+    std::optional<Rig> built = build();
+    ASSERT_TRUE(built);
+    auto audio = program(4800);
+    run(*built, audio, 4800, 256);
+
+    test::AllocationScope scope;
+    built->graph.prepare(ProcessSetup{.max_frames = 512, .sample_rate = RATE, .channels = 2});
+    EXPECT_EQ(scope.count(), 0u);
+}
+
 TEST(EveryBlockGraph, HostBlocksOfSevenFramesSoundTheSameAsBlocksOf512) {
     // 3584 = 7 * 512, so both runs change the parameters at the same samples.
     constexpr std::size_t STRETCH = 3584;

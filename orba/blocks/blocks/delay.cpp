@@ -345,10 +345,21 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
     // delay and one before it, and the maximum time stays clear of the clamp.
     const float samples = sample_rate * (max_ms_ * 0.001f);
     const std::size_t whole = samples > 0.0f ? static_cast<std::size_t>(samples) : 0;
-    lines_ = {};
-    lines_.reserve(channels);
-    for (std::size_t c = 0; c < channels; ++c)
-        lines_.emplace_back(whole + 24);
+    const std::size_t length = whole + 24;
+    // A host may prepare again on the audio thread (a CLAP reset): keep the
+    // memory when its shape holds and only clear it.
+    if (lines_.size() == channels && (channels == 0 || lines_[0].buffer.size() == length)) {
+        for (Line& line : lines_) {
+            std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
+            line.write = 0;
+            line.damping = 0.0f;
+        }
+    } else {
+        lines_ = {};
+        lines_.reserve(channels);
+        for (std::size_t c = 0; c < channels; ++c)
+            lines_.emplace_back(length);
+    }
     sample_rate_ = sample_rate;
     glide_start_ = 0.0f;
     glide_target_ = 0.0f;

@@ -162,7 +162,15 @@ void Dynamics::prepare(std::size_t channels, float sample_rate) {
     mean_square_.assign(channels, 0.0f);
     hpf_state_.assign(channels, 0.0f);
     level_.assign(channels, 0.0f);
-    lines_.assign(channels, std::vector<float>(std::max<std::uint32_t>(lookahead_, 1), 0.0f));
+    // A host may prepare again on the audio thread (a CLAP reset): keep the
+    // memory when its shape holds and only clear it.
+    const std::size_t length = std::max<std::uint32_t>(lookahead_, 1);
+    if (lines_.size() == channels && (channels == 0 || lines_[0].size() == length)) {
+        for (auto& line : lines_)
+            std::fill(line.begin(), line.end(), 0.0f);
+    } else {
+        lines_.assign(channels, std::vector<float>(length, 0.0f));
+    }
     mode_ = COMPRESSOR;
     position_ = 0;
     sample_rate_ = sample_rate;
