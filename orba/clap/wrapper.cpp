@@ -25,7 +25,8 @@ class FlushDenormals {
   public:
 #if defined(__x86_64__) || defined(_M_X64)
     // MXCSR bit 15 flushes denormal results (FTZ), bit 6 reads denormal
-    // inputs as zero (DAZ).
+    // inputs as zero (DAZ). Both, because ARM's FZ flushes inputs and results
+    // alike, and the plug-in should sound the same on either processor.
     FlushDenormals() noexcept : saved_(_mm_getcsr()) {
         _mm_setcsr(saved_ | 0x8040u);
     }
@@ -55,12 +56,13 @@ class FlushDenormals {
     FlushDenormals& operator=(const FlushDenormals&) = delete;
 };
 
-// A host's 64-bit value as a parameter value. Out of f32 range becomes an
-// infinity (which the parameter then limits) instead of an undefined conversion.
+// A host's 64-bit value as a parameter value, rounded to nearest. From half a
+// step past the largest float on, rounding gives an infinity (which the
+// parameter then limits); converting such a value directly is undefined.
 float narrow(double value) noexcept {
-    constexpr double LARGEST = std::numeric_limits<float>::max();
-    if (value > LARGEST) return std::numeric_limits<float>::infinity();
-    if (value < -LARGEST) return -std::numeric_limits<float>::infinity();
+    constexpr double OVERFLOW_FROM = 0x1.ffffffp127;
+    if (value >= OVERFLOW_FROM) return std::numeric_limits<float>::infinity();
+    if (value <= -OVERFLOW_FROM) return -std::numeric_limits<float>::infinity();
     return static_cast<float>(value);
 }
 

@@ -609,9 +609,15 @@ TEST_F(ClapProbe, ValuesAreReadAndShownPerId) {
         std::uint32_t capacity;
         const char* text;
     } cases[] = {
-        {id_of(Probe::GAIN), -6.0, 64, "-6.00 dB"}, {id_of(Probe::GAIN), 1e300, 64, "inf dB"},
-        {id_of(Probe::MODE), 1.0, 64, "PingPong"},  {id_of(Probe::BYPASS), 0.49, 64, "Off"},
-        {id_of(Probe::TRIM, 1), 0.125, 64, "0.12"}, {id_of(Probe::GAIN), -6.0, 4, "-6."},
+        {id_of(Probe::GAIN), -6.0, 64, "-6.00 dB"},
+        {id_of(Probe::GAIN), 1e300, 64, "inf dB"},
+        // Just past the largest float still rounds to it, as narrowing does.
+        {id_of(Probe::GAIN), 3.4028235e38, 64, "340282346638528859811704183484516925440.00 dB"},
+        {id_of(Probe::GAIN), -3.4028235e38, 64, "-340282346638528859811704183484516925440.00 dB"},
+        {id_of(Probe::MODE), 1.0, 64, "PingPong"},
+        {id_of(Probe::BYPASS), 0.49, 64, "Off"},
+        {id_of(Probe::TRIM, 1), 0.125, 64, "0.12"},
+        {id_of(Probe::GAIN), -6.0, 4, "-6."},
         {id_of(Probe::GAIN), -6.0, 1, ""},
     };
     for (const auto& c : cases) {
