@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace orba::bench {
@@ -48,6 +49,12 @@ class FusedVarnel {
         while (index < frames) {
             const std::size_t length = std::min(frames - index, 32 - phase_);
             if (phase_ == 0) control();
+            // Non-finite host samples are heard as silence, as in the runtime.
+            for (std::size_t c = 0; c < channels_; ++c) {
+                float* x = buffers[c] + index;
+                for (std::size_t j = 0; j < length; ++j)
+                    x[j] = std::fabs(x[j]) <= std::numeric_limits<float>::max() ? x[j] : 0.0f;
+            }
             if (pingpong_) {
                 run_stereo<true>(buffers, index, length);
             } else if (channels_ == 2) {

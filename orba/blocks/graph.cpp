@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace orba {
 
@@ -25,6 +26,7 @@ constexpr float TWO_PI = 6.2831855f;
 constexpr std::uint32_t GOLDEN = 0x9E3779B9u;
 // Output below this magnitude is written as 0, so denormals never reach a host.
 constexpr float FLUSH = 1e-30f;
+constexpr float LARGEST = std::numeric_limits<float>::max();
 constexpr std::size_t TAIL_STACK = 256;
 constexpr std::size_t TAIL_ARGS = 32;
 
@@ -496,12 +498,11 @@ void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& con
         if (phase_ == 0) tick(params);
         for (std::size_t c = 0; c < active; ++c) {
             const float* in = buffers[c].data() + index;
-            // A constant size lets the compiler inline the usual full slice.
-            if (length == SLICE) {
-                std::memcpy(frame_.channel(c), in, SLICE * sizeof(float));
-            } else {
-                std::memcpy(frame_.channel(c), in, length * sizeof(float));
-            }
+            float* to = frame_.channel(c);
+            // A NaN or infinity from the host would stay in every delay line
+            // and filter state for good; it is heard as silence instead.
+            for (std::size_t j = 0; j < length; ++j)
+                to[j] = std::fabs(in[j]) <= LARGEST ? in[j] : 0.0f;
         }
         for (std::size_t c = active; c < frame_.channels; ++c) {
             std::memset(frame_.channel(c), 0, length * sizeof(float));

@@ -451,6 +451,26 @@ TEST(GraphModulators, RandomValuesAreWorkedOutInSinglePrecision) {
     EXPECT_EQ(graph.modulators()[3].held, -0.467598855f);
 }
 
+// One bad sample from a host must not leave a recursive block ringing NaN
+// forever: non-finite input is heard as silence and nothing else changes.
+TEST(GraphRuntime, NonFiniteInputIsHeardAsSilence) {
+    Graph poisoned = build(R"js({"block": "late", "args": {"samples": 40, "scale": 2}})js");
+    Graph clean = build(R"js({"block": "late", "args": {"samples": 40, "scale": 2}})js");
+    auto params = make_params();
+    prepare(poisoned, 2);
+    prepare(clean, 2);
+    Audio bad = ramp(2, 300);
+    Audio good = bad;
+    const float inf = std::numeric_limits<float>::infinity();
+    bad[0][5] = std::numeric_limits<float>::quiet_NaN();
+    bad[0][70] = inf;
+    bad[1][33] = -inf;
+    good[0][5] = good[0][70] = good[1][33] = 0.0f;
+    run(poisoned, *params, bad);
+    run(clean, *params, good);
+    EXPECT_EQ(bad, good);
+}
+
 TEST(GraphRuntime, OutputBelowTheDenormalFloorComesOutAsZero) {
     Graph graph = build(R"js({"chain": []})js");
     auto params = make_params();

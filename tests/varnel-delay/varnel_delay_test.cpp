@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "orba/blocks/blocks/delay.h"
@@ -155,6 +156,21 @@ TEST(VarnelDelay, MixZeroReturnsTheInput) {
             ASSERT_EQ(out.channels[c][i], expected) << "channel " << c << " sample " << i;
         }
     }
+}
+
+TEST(VarnelDelay, OneBadHostSampleDoesNotSilenceItForGood) {
+    VarnelDelay plugin;
+    prepare(plugin, 2);
+    std::vector<std::vector<float>> input(2, std::vector<float>(48000 * 3, 0.0f));
+    input[0][0] = 0.5f;
+    input[0][10] = std::numeric_limits<float>::quiet_NaN();
+    input[1][20] = std::numeric_limits<float>::infinity();
+    const auto out = render(plugin, input, 512);
+    for (std::size_t c = 0; c < 2; ++c) {
+        for (float x : out.channels[c])
+            ASSERT_TRUE(std::isfinite(x)) << "channel " << c;
+    }
+    EXPECT_FALSE(nonzero(out.channels[0]).empty());  // the good impulse still echoes
 }
 
 TEST(VarnelDelay, TailIsTheOutermostDelaysDecay) {
