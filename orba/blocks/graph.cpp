@@ -96,6 +96,10 @@ void weights(const Glide& glide, std::size_t phase, std::size_t frames, float* w
         w[j] = glide.from + RAMP[phase + j] * span;
 }
 
+bool unity(const Glide& glide) {
+    return glide.steady() && glide.to == 1.0f;
+}
+
 // The branch sum starts from +0: 0 + x * w is written x * w + 0, which also
 // turns -0 into +0 as a zeroed sum would.
 void sum_one(Frame& sum, const float* w0, std::size_t frames) {
@@ -114,6 +118,17 @@ void sum_two(Frame& sum, const float* w0, const Frame& b1, const float* w1, std:
         const float* s = b1.channel(c);
         for (std::size_t j = 0; j < frames; ++j)
             d[j] = (d[j] * w0[j] + 0.0f) + s[j] * w1[j];
+    }
+}
+
+// Both branches at a steady unity gain: x * 1 is x, so the weights drop out.
+void sum_two_unity(Frame& sum, const Frame& b1, std::size_t frames) {
+    const std::size_t channels = std::min(sum.channels, b1.channels);
+    for (std::size_t c = 0; c < channels; ++c) {
+        float* d = sum.channel(c);
+        const float* s = b1.channel(c);
+        for (std::size_t j = 0; j < frames; ++j)
+            d[j] = (d[j] + 0.0f) + s[j];
     }
 }
 
@@ -177,6 +192,10 @@ void process_parallel(ParallelNode& node, Frame& frame, std::size_t phase) {
         }
         branch.node.process(*work, phase);
         if (branch.lines.length > 0) branch.lines.run(*work, frames);
+        if (i == 1 && unity(lead.gain) && unity(branch.gain)) {
+            sum_two_unity(frame, *work, frames);
+            continue;
+        }
         weights(branch.gain, phase, frames, w);
         if (i == 1) {
             sum_two(frame, first, *work, w, frames);
