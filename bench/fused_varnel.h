@@ -252,17 +252,41 @@ class FusedVarnel {
         }
     }
 
-    // Both channels of a stereo level together, so that the two damping
-    // recursions overlap instead of waiting on each other.
-    void line_pair(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
+    // Both lines of a stereo level together, so that the two damping
+    // recursions overlap instead of waiting on each other. Ping-pong puts the
+    // mono sum into the left line and crosses the damped repeats over.
+    template <bool PingPong>
+    void level(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
         const DelayState& s = delays_[k];
         Line& l = lines_[k * 2];
         Line& r = lines_[k * 2 + 1];
         float d[32];
         const float shortest = delays(k, n, d);
+        auto fed = [&](std::size_t j, float dl, float dr, float& to_l, float& to_r) {
+            if constexpr (PingPong) {
+                to_l = s.feedback * dr + 0.5f * (in[0][j] + in[1][j]);
+                to_r = s.feedback * dl;
+            } else {
+                to_l = s.feedback * dl + in[0][j];
+                to_r = s.feedback * dr + in[1][j];
+            }
+        };
         if (shortest < static_cast<float>(n + 1)) {
-            line(k, 0, in[0], out[0], n);
-            line(k, 1, in[1], out[1], n);
+            if constexpr (!PingPong) {
+                line(k, 0, in[0], out[0], n);
+                line(k, 1, in[1], out[1], n);
+                return;
+            }
+            for (std::size_t j = 0; j < n; ++j) {
+                const float yl = read_at(l, l.write, d[j]), yr = read_at(r, r.write, d[j]);
+                l.damp = l.damp + s.coef * (yl - l.damp);
+                r.damp = r.damp + s.coef * (yr - r.damp);
+                fed(j, l.damp, r.damp, l.buffer[l.write], r.buffer[r.write]);
+                if (++l.write == length_) l.write = 0;
+                if (++r.write == length_) r.write = 0;
+                out[0][j] = yl;
+                out[1][j] = yr;
+            }
             return;
         }
         float yl[32], yr[32], into_l[32], into_r[32];
@@ -272,8 +296,7 @@ class FusedVarnel {
         for (std::size_t j = 0; j < n; ++j) {
             dl = dl + s.coef * (yl[j] - dl);
             dr = dr + s.coef * (yr[j] - dr);
-            into_l[j] = s.feedback * dl + in[0][j];
-            into_r[j] = s.feedback * dr + in[1][j];
+            fed(j, dl, dr, into_l[j], into_r[j]);
         }
         l.damp = dl;
         r.damp = dr;
@@ -281,15 +304,6 @@ class FusedVarnel {
         write_block(r, into_r, n);
         std::copy_n(yl, n, out[0]);
         std::copy_n(yr, n, out[1]);
-    }
-
-    template <bool PingPong>
-    void level(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
-        if constexpr (PingPong) {
-            line2(k, in, out, n);
-        } else {
-            line_pair(k, in, out, n);
-        }
     }
 
     void gain(std::size_t c, float* x, std::size_t n) const {
@@ -339,46 +353,6 @@ class FusedVarnel {
             wet[j] = (0.0f + a0[j]) + ((0.0f + a2[j]) + ((0.0f + a4[j]) + a6[j]));
         }
         finish(x, wet, x, n);
-    }
-
-    // Ping-pong: both lines of a level read at one delay; the mono sum enters
-    // on the left and the damped repeats cross over.
-    void line2(std::size_t k, const float* const* in, float* const* out, std::size_t n) {
-        const DelayState& s = delays_[k];
-        Line& l = lines_[k * 2];
-        Line& r = lines_[k * 2 + 1];
-        float d[32];
-        const float shortest = delays(k, n, d);
-        if (shortest >= static_cast<float>(n + 1)) {
-            float yl[32], yr[32], into_l[32], into_r[32];
-            read_block(l, d, n, yl);
-            read_block(r, d, n, yr);
-            float dl = l.damp, dr = r.damp;
-            for (std::size_t j = 0; j < n; ++j) {
-                dl = dl + s.coef * (yl[j] - dl);
-                dr = dr + s.coef * (yr[j] - dr);
-                into_l[j] = s.feedback * dr + 0.5f * (in[0][j] + in[1][j]);
-                into_r[j] = s.feedback * dl;
-            }
-            l.damp = dl;
-            r.damp = dr;
-            write_block(l, into_l, n);
-            write_block(r, into_r, n);
-            std::copy_n(yl, n, out[0]);
-            std::copy_n(yr, n, out[1]);
-            return;
-        }
-        for (std::size_t j = 0; j < n; ++j) {
-            const float yl = read_at(l, l.write, d[j]), yr = read_at(r, r.write, d[j]);
-            l.damp = l.damp + s.coef * (yl - l.damp);
-            r.damp = r.damp + s.coef * (yr - r.damp);
-            l.buffer[l.write] = s.feedback * r.damp + 0.5f * (in[0][j] + in[1][j]);
-            r.buffer[r.write] = s.feedback * l.damp;
-            if (++l.write == length_) l.write = 0;
-            if (++r.write == length_) r.write = 0;
-            out[0][j] = yl;
-            out[1][j] = yr;
-        }
     }
 
     template <bool PingPong>

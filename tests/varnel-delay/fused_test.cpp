@@ -64,6 +64,8 @@ TEST(FusedVarnel, MatchesThePluginAtTheDefaults) {
 
 TEST(FusedVarnel, MatchesThePluginInPingPongWithOddBlocks) {
     expect_same_as_plugin({250.0f, 0.7f, -3.0f, 0.8f, 2500.0f, 1.0f, 0.6f}, 2, 100);
+    // The innermost lines shorter than a slice run sample by sample.
+    expect_same_as_plugin({20.0f, 0.2f, -1.0f, 0.9f, 20000.0f, 1.0f, 0.8f}, 2, 100);
 }
 
 TEST(FusedVarnel, MatchesThePluginOnOtherChannelCounts) {
