@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
+
+namespace orba {
+
+// Denormal results are flushed to zero while the plug-in runs and the host's
+// own setting is put back on every way out, since hosts run other plug-ins
+// and their own mixing on the same thread.
+class FlushDenormals {
+  public:
+#if defined(__x86_64__) || defined(_M_X64)
+    // MXCSR bit 15 flushes denormal results (FTZ), bit 6 reads denormal
+    // inputs as zero (DAZ). Both, because ARM's FZ flushes inputs and results
+    // alike, and the plug-in should sound the same on either processor.
+    FlushDenormals() noexcept : saved_(_mm_getcsr()) {
+        _mm_setcsr(saved_ | 0x8040u);
+    }
+    ~FlushDenormals() {
+        _mm_setcsr(saved_);
+    }
+
+  private:
+    unsigned saved_;
+#elif defined(__aarch64__)
+    // FPCR bit 24 (FZ) flushes denormal inputs and results of float arithmetic.
+    FlushDenormals() noexcept {
+        __asm__ __volatile__("mrs %0, fpcr" : "=r"(saved_));
+        const std::uint64_t flushed = saved_ | (std::uint64_t{1} << 24);
+        __asm__ __volatile__("msr fpcr, %0" : : "r"(flushed));
+    }
+    ~FlushDenormals() {
+        __asm__ __volatile__("msr fpcr, %0" : : "r"(saved_));
+    }
+
+  private:
+    std::uint64_t saved_;
+#else
+    FlushDenormals() noexcept {}
+#endif
+    FlushDenormals(const FlushDenormals&) = delete;
+    FlushDenormals& operator=(const FlushDenormals&) = delete;
+};
+
+}  // namespace orba
