@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "orba/au/sys.h"
@@ -159,6 +160,9 @@ struct Instance {
     Locked<std::optional<HostCallbackInfo>> host_callbacks;
     Locked<std::vector<Listener>> listeners;
     Locked<std::vector<Notify>> notifies;
+    // The thread calling the render notifies, while it does, so that a notify
+    // can add or remove notifies (or render again) without waiting for itself.
+    std::atomic<std::thread::id> notifying{};
     Locked<std::vector<PendingChange>> pending;
     bool instrument = false;
     Locked<std::vector<MidiEvent>> midi_queue;
