@@ -22,7 +22,7 @@ static_assert(sizeof(void*) == 8 && sizeof(long) == 8, "the interface is checked
 
 namespace orba::au::abi_check {
 
-#define ORBA_AU_LAYOUT(type, size, align)                  \
+#define ORBA_AU_LAYOUT(type, size, align)                 \
     static_assert(sizeof(type) == (size), #type " size"); \
     static_assert(alignof(type) == (align), #type " alignment")
 #define ORBA_AU_AT(type, member, offset) \
@@ -269,9 +269,9 @@ ORBA_AU_SAME(CFDictionaryCopyDescriptionCallBack, CFStringRef (*)(const void*));
 ORBA_AU_SAME(CFDictionaryEqualCallBack, Boolean (*)(const void*, const void*));
 ORBA_AU_SAME(CFDictionaryHashCallBack, CFHashCode (*)(const void*));
 
-ORBA_AU_SAME(AURenderCallback, OSStatus (*)(void*, AudioUnitRenderActionFlags*,
-                                            const AudioTimeStamp*, UInt32, UInt32,
-                                            AudioBufferList*));
+ORBA_AU_SAME(AURenderCallback,
+             OSStatus (*)(void*, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32, UInt32,
+                          AudioBufferList*));
 ORBA_AU_SAME(AudioUnitPropertyListenerProc,
              void (*)(void*, AudioUnit, AudioUnitPropertyID, AudioUnitScope, AudioUnitElement));
 ORBA_AU_SAME(HostCallback_GetBeatAndTempo, OSStatus (*)(void*, Float64*, Float64*));
@@ -280,8 +280,7 @@ ORBA_AU_SAME(HostCallback_GetMusicalTimeLocation,
 ORBA_AU_SAME(HostCallback_GetTransportState,
              OSStatus (*)(void*, Boolean*, Boolean*, Float64*, Boolean*, Float64*, Float64*));
 ORBA_AU_SAME(HostCallback_GetTransportState2, OSStatus (*)(void*, Boolean*, Boolean*, Boolean*,
-                                                           Float64*, Boolean*, Float64*,
-                                                           Float64*));
+                                                           Float64*, Boolean*, Float64*, Float64*));
 
 // Functions the wrapper and its tests call.
 ORBA_AU_SAME(decltype(&CFRetain), CFTypeRef (*)(CFTypeRef));
@@ -302,8 +301,7 @@ ORBA_AU_SAME(decltype(&CFStringCreateWithBytes),
 ORBA_AU_SAME(decltype(&CFStringGetCString),
              Boolean (*)(CFStringRef, char*, CFIndex, CFStringEncoding));
 ORBA_AU_SAME(decltype(&CFStringGetLength), CFIndex (*)(CFStringRef));
-ORBA_AU_SAME(decltype(&CFStringGetMaximumSizeForEncoding),
-             CFIndex (*)(CFIndex, CFStringEncoding));
+ORBA_AU_SAME(decltype(&CFStringGetMaximumSizeForEncoding), CFIndex (*)(CFIndex, CFStringEncoding));
 ORBA_AU_SAME(decltype(&__CFStringMakeConstantString), CFStringRef (*)(const char*));
 ORBA_AU_SAME(decltype(&CFNumberCreate), CFNumberRef (*)(CFAllocatorRef, CFNumberType, const void*));
 ORBA_AU_SAME(decltype(&CFNumberGetValue), Boolean (*)(CFNumberRef, CFNumberType, void*));
@@ -331,8 +329,8 @@ ORBA_AU_SAME(decltype(kCFTypeDictionaryValueCallBacks), const CFDictionaryValueC
 ORBA_AU_SAME(decltype(&AudioUnitInitialize), OSStatus (*)(AudioUnit));
 ORBA_AU_SAME(decltype(&AudioUnitUninitialize), OSStatus (*)(AudioUnit));
 ORBA_AU_SAME(decltype(&AudioUnitGetPropertyInfo),
-             OSStatus (*)(AudioUnit, AudioUnitPropertyID, AudioUnitScope, AudioUnitElement,
-                          UInt32*, Boolean*));
+             OSStatus (*)(AudioUnit, AudioUnitPropertyID, AudioUnitScope, AudioUnitElement, UInt32*,
+                          Boolean*));
 ORBA_AU_SAME(decltype(&AudioUnitGetProperty),
              OSStatus (*)(AudioUnit, AudioUnitPropertyID, AudioUnitScope, AudioUnitElement, void*,
                           UInt32*));
@@ -361,8 +359,7 @@ ORBA_AU_SAME(decltype(&AudioUnitReset), OSStatus (*)(AudioUnit, AudioUnitScope, 
 ORBA_AU_SAME(decltype(&MusicDeviceMIDIEvent),
              OSStatus (*)(MusicDeviceComponent, UInt32, UInt32, UInt32, UInt32));
 ORBA_AU_SAME(decltype(&MusicDeviceSysEx), OSStatus (*)(MusicDeviceComponent, const UInt8*, UInt32));
-ORBA_AU_SAME(decltype(&AudioComponentInstanceCanDo),
-             Boolean (*)(AudioComponentInstance, SInt16));
+ORBA_AU_SAME(decltype(&AudioComponentInstanceCanDo), Boolean (*)(AudioComponentInstance, SInt16));
 
 ORBA_AU_VALUE(noErr, 0);
 

@@ -35,8 +35,7 @@ std::optional<std::string> string_from_cf(CFTypeRef value) {
 CFStringRef cf_string(std::string_view utf8) {
     const std::string text = well_formed(utf8);
     return CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(text.data()),
-                                   static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8,
-                                   false);
+                                   static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
 }
 
 }  // namespace orba::au::sys

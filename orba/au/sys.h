@@ -177,8 +177,7 @@ CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFInd
                                                  const CFDictionaryValueCallBacks* valueCallBacks);
 void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void* key, const void* value);
 const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
-Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef theDict, const void* key,
-                                      const void** value);
+Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef theDict, const void* key, const void** value);
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
 
 CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void** values, CFIndex numValues,
@@ -188,7 +187,7 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
 
 // Core Audio types.
 
-#define ORBA_AU_FOUR_CHAR(a, b, c, d)                                                   \
+#define ORBA_AU_FOUR_CHAR(a, b, c, d)                                  \
     ((static_cast<UInt32>(a) << 24) | (static_cast<UInt32>(b) << 16) | \
      (static_cast<UInt32>(c) << 8) | static_cast<UInt32>(d))
 
@@ -233,8 +232,7 @@ enum : AudioFormatFlags {
         kAudioFormatFlagIsFloat | kAudioFormatFlagsNativeEndian | kAudioFormatFlagIsPacked,
     kAudioFormatFlagsCanonical =
         kAudioFormatFlagIsFloat | kAudioFormatFlagsNativeEndian | kAudioFormatFlagIsPacked,
-    kAudioFormatFlagsAudioUnitCanonical = kAudioFormatFlagIsFloat |
-                                          kAudioFormatFlagsNativeEndian |
+    kAudioFormatFlagsAudioUnitCanonical = kAudioFormatFlagIsFloat | kAudioFormatFlagsNativeEndian |
                                           kAudioFormatFlagIsPacked |
                                           kAudioFormatFlagIsNonInterleaved
 };
@@ -747,7 +745,8 @@ OSStatus AudioUnitGetParameter(AudioUnit inUnit, AudioUnitParameterID inID, Audi
 OSStatus AudioUnitSetParameter(AudioUnit inUnit, AudioUnitParameterID inID, AudioUnitScope inScope,
                                AudioUnitElement inElement, AudioUnitParameterValue inValue,
                                UInt32 inBufferOffsetInFrames);
-OSStatus AudioUnitScheduleParameters(AudioUnit inUnit, const AudioUnitParameterEvent* inParameterEvent,
+OSStatus AudioUnitScheduleParameters(AudioUnit inUnit,
+                                     const AudioUnitParameterEvent* inParameterEvent,
                                      UInt32 inNumParamEvents);
 OSStatus AudioUnitRender(AudioUnit inUnit, AudioUnitRenderActionFlags* ioActionFlags,
                          const AudioTimeStamp* inTimeStamp, UInt32 inOutputBusNumber,

@@ -49,14 +49,12 @@ OSStatus AudioUnitGetPropertyInfo(AudioUnit inUnit, AudioUnitPropertyID inID,
 
 OSStatus AudioUnitGetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, void* outData, UInt32* ioDataSize) {
-    return call(inUnit, kAudioUnitGetPropertySelect, inID, inScope, inElement, outData,
-                ioDataSize);
+    return call(inUnit, kAudioUnitGetPropertySelect, inID, inScope, inElement, outData, ioDataSize);
 }
 
 OSStatus AudioUnitSetProperty(AudioUnit inUnit, AudioUnitPropertyID inID, AudioUnitScope inScope,
                               AudioUnitElement inElement, const void* inData, UInt32 inDataSize) {
-    return call(inUnit, kAudioUnitSetPropertySelect, inID, inScope, inElement, inData,
-                inDataSize);
+    return call(inUnit, kAudioUnitSetPropertySelect, inID, inScope, inElement, inData, inDataSize);
 }
 
 OSStatus AudioUnitAddPropertyListener(AudioUnit inUnit, AudioUnitPropertyID inID,
@@ -71,8 +69,7 @@ OSStatus AudioUnitRemovePropertyListenerWithUserData(AudioUnit inUnit, AudioUnit
                 inProcUserData);
 }
 
-OSStatus AudioUnitAddRenderNotify(AudioUnit inUnit, AURenderCallback inProc,
-                                  void* inProcUserData) {
+OSStatus AudioUnitAddRenderNotify(AudioUnit inUnit, AURenderCallback inProc, void* inProcUserData) {
     return call(inUnit, kAudioUnitAddRenderNotifySelect, inProc, inProcUserData);
 }
 

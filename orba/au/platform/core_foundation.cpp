@@ -97,7 +97,8 @@ struct Dictionary final : Object {
     std::size_t find(const void* key) const {
         const CFHashCode h = hash_of(key);
         std::size_t i = 0;
-        while (i < entries.size() && !(entries[i].hash == h && same(entries[i].key, key))) ++i;
+        while (i < entries.size() && !(entries[i].hash == h && same(entries[i].key, key)))
+            ++i;
         return i;
     }
     const CFDictionaryKeyCallBacks keys;
@@ -416,8 +417,8 @@ CFHashCode hash_type(const void* value) {
 }
 
 constexpr CFArrayCallBacks NO_ARRAY_CALLBACKS = {0, nullptr, nullptr, nullptr, nullptr};
-constexpr CFDictionaryKeyCallBacks NO_KEY_CALLBACKS = {0, nullptr, nullptr, nullptr, nullptr,
-                                                       nullptr};
+constexpr CFDictionaryKeyCallBacks NO_KEY_CALLBACKS = {0,       nullptr, nullptr,
+                                                       nullptr, nullptr, nullptr};
 constexpr CFDictionaryValueCallBacks NO_VALUE_CALLBACKS = {0, nullptr, nullptr, nullptr, nullptr};
 
 }  // namespace
@@ -425,12 +426,11 @@ constexpr CFDictionaryValueCallBacks NO_VALUE_CALLBACKS = {0, nullptr, nullptr, 
 extern "C" {
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
-const CFArrayCallBacks kCFTypeArrayCallBacks = {0, retain_type, release_type, nullptr,
-                                                equal_type};
-const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {
-    0, retain_type, release_type, nullptr, equal_type, hash_type};
-const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {
-    0, retain_type, release_type, nullptr, equal_type};
+const CFArrayCallBacks kCFTypeArrayCallBacks = {0, retain_type, release_type, nullptr, equal_type};
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,       retain_type, release_type,
+                                                                nullptr, equal_type,  hash_type};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, retain_type, release_type,
+                                                                    nullptr, equal_type};
 
 CFTypeRef CFRetain(CFTypeRef cf) {
     object(cf, "CFRetain")->count.fetch_add(1, std::memory_order_relaxed);
@@ -512,8 +512,7 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex 
     return ref<CFStringRef>(make_string(bytes, n, encoding));
 }
 
-CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr,
-                                      CFStringEncoding encoding) {
+CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding encoding) {
     if (cStr == nullptr) return nullptr;
     return ref<CFStringRef>(
         make_string(reinterpret_cast<const UInt8*>(cStr), std::strlen(cStr), encoding));
@@ -569,8 +568,8 @@ CFStringRef __CFStringMakeConstantString(const char* cStr) {
         const std::lock_guard<std::mutex> lock(mutex);
         auto [it, added] = interned->try_emplace(cStr, nullptr);
         if (added) {
-            const String* s = make_string(reinterpret_cast<const UInt8*>(cStr),
-                                          std::strlen(cStr), kCFStringEncodingUTF8);
+            const String* s = make_string(reinterpret_cast<const UInt8*>(cStr), std::strlen(cStr),
+                                          kCFStringEncodingUTF8);
             if (s == nullptr) {
                 interned->erase(it);
                 crash("CFSTR", "text is not UTF-8");
