@@ -44,9 +44,9 @@ class AuProbe : public testing::Test {
     }
 
     static std::unique_ptr<Unit> make() {
-        return std::make_unique<Unit>(probe_component().factory(),
-                                      description(four_char("aufx"), four_char("Prbe"),
-                                                  four_char("Orba")));
+        return std::make_unique<Unit>(
+            probe_component().factory(),
+            description(four_char("aufx"), four_char("Prbe"), four_char("Orba")));
     }
     float prepares() { return unit->parameter(id_of(Probe::PREPARES)).value_or(-1.0f); }
     static OSStatus render_once(Unit& target) {
@@ -77,9 +77,9 @@ TEST_F(AuProbe, AFreshInstanceIsUninitializedAtTheDefaultFormat) {
         EXPECT_EQ(format.mSampleRate, 44100.0);
     }
     UInt32 frames = 0;
-    EXPECT_EQ(fresh->get(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0,
-                         frames),
-              noErr);
+    EXPECT_EQ(
+        fresh->get(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, frames),
+        noErr);
     EXPECT_EQ(frames, 1156u);
     AUPreset preset{.presetNumber = 0, .presetName = nullptr};
     EXPECT_EQ(fresh->get(kAudioUnitProperty_PresentPreset, kAudioUnitScope_Global, 0, preset),

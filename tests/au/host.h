@@ -269,8 +269,7 @@ class Unit {
                                        writable);
     }
     template <class T>
-    OSStatus get(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element,
-                 T& value) {
+    OSStatus get(AudioUnitPropertyID id, AudioUnitScope scope, AudioUnitElement element, T& value) {
         UInt32 size = sizeof(T);
         return call<GetPropertyFn>(kAudioUnitGetPropertySelect, id, scope, element, &value, &size);
     }
@@ -282,8 +281,8 @@ class Unit {
         if (OSStatus status = property_info(id, scope, element, &size, nullptr); status != noErr)
             return status;
         values.assign(size / sizeof(T), T{});
-        const OSStatus status = call<GetPropertyFn>(kAudioUnitGetPropertySelect, id, scope,
-                                                    element, values.data(), &size);
+        const OSStatus status = call<GetPropertyFn>(kAudioUnitGetPropertySelect, id, scope, element,
+                                                    values.data(), &size);
         values.resize(size / sizeof(T));
         return status;
     }

@@ -59,8 +59,7 @@ TEST_F(AuParameters, EveryChannelOfAPerChannelParameterHasItsOwnIdInTheList) {
                 expected.push_back(id_of(static_cast<Probe::Index>(index), channel));
         }
         std::vector<AudioUnitParameterID> ids;
-        EXPECT_EQ(unit->get_array(kAudioUnitProperty_ParameterList, kAudioUnitScope_Global, 0,
-                                  ids),
+        EXPECT_EQ(unit->get_array(kAudioUnitProperty_ParameterList, kAudioUnitScope_Global, 0, ids),
                   noErr);
         EXPECT_EQ(ids, expected);
         EXPECT_EQ(unit->parameter(id_of(Probe::TRIM, channels - 1)), 1.0f);
@@ -119,8 +118,7 @@ TEST_F(AuParameters, RefusedGetsAndSetsNameTheirFaultAndChangeNothing) {
     const auto get = unit->lookup<GetParameterFn>(kAudioUnitGetParameterSelect);
     EXPECT_EQ(get(unit->interface(), id_of(Probe::GAIN), kAudioUnitScope_Global, 0, nullptr),
               kAudio_ParamError);
-    const auto schedule =
-        unit->lookup<ScheduleParametersFn>(kAudioUnitScheduleParametersSelect);
+    const auto schedule = unit->lookup<ScheduleParametersFn>(kAudioUnitScheduleParametersSelect);
     EXPECT_EQ(schedule(unit->interface(), nullptr, 2), kAudio_ParamError);
     EXPECT_EQ(schedule(unit->interface(), nullptr, 0), noErr);
 }
@@ -251,8 +249,11 @@ TEST_F(AuParameters, RemovingByProcTakesEveryUserDataAndWithUserDataOnlyTheOne) 
         {"by proc", kAudioUnitProperty_BypassEffect, hear, -1, {3, 4}},
         {"by proc and user data", kAudioUnitProperty_BypassEffect, hear, 1, {1, 3, 4}},
         {"by user data never added", kAudioUnitProperty_BypassEffect, hear, 4, {1, 2, 3, 4}},
-        {"by a proc never added for the property", kAudioUnitProperty_InPlaceProcessing,
-         hear_also, -1, {1, 2, 3, 4}},
+        {"by a proc never added for the property",
+         kAudioUnitProperty_InPlaceProcessing,
+         hear_also,
+         -1,
+         {1, 2, 3, 4}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
