@@ -7,3 +7,12 @@ function(orba_target target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
 endfunction()
+
+# Whether this build runs under a sanitizer. A sanitized plug-in library then
+# shares the sanitizer runtime's C++ library with its host instead of carrying
+# its own.
+if(ORBA_SANITIZE OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  set(ORBA_SANITIZED TRUE)
+else()
+  set(ORBA_SANITIZED FALSE)
+endif()
