@@ -69,33 +69,45 @@ class AuRender : public testing::Test {
     Source source;
 };
 
+// An input that fills the buffers and then takes the second one away.
+OSStatus drop_second_buffer(void* source, AudioUnitRenderActionFlags* flags,
+                            const AudioTimeStamp* time, UInt32 bus, UInt32 frames,
+                            AudioBufferList* data) {
+    const OSStatus status = Source::render(source, flags, time, bus, frames, data);
+    data->mBuffers[1].mData = nullptr;
+    return status;
+}
+
 // LastRenderError starts at a value no render produces, so any write shows.
 TEST_F(AuRender, OnlyRendersRefusedAfterTheirArgumentsAreCheckedSetLastRenderError) {
     constexpr OSStatus UNTOUCHED = 1234;
+    constexpr AURenderCallback FEED = Source::render;
     const struct {
         const char* what;
         bool initialized;
         UInt32 bus;
         UInt32 frames;
         UInt32 buffers;  // 0: no list at all
-        bool with_input;
+        AURenderCallback input;
         OSStatus input_status;
         OSStatus status;
         OSStatus last_error;
     } cases[] = {
-        {"before Initialize", false, 0, 64, 2, true, noErr, kAudioUnitErr_Uninitialized, UNTOUCHED},
-        {"1157 frames", true, 0, 1157, 2, true, noErr, kAudioUnitErr_TooManyFramesToProcess,
+        {"before Initialize", false, 0, 64, 2, FEED, noErr, kAudioUnitErr_Uninitialized, UNTOUCHED},
+        {"1157 frames", true, 0, 1157, 2, FEED, noErr, kAudioUnitErr_TooManyFramesToProcess,
          UNTOUCHED},
-        {"bus 1", true, 1, 64, 2, true, noErr, kAudioUnitErr_InvalidElement, UNTOUCHED},
-        {"no buffer list", true, 0, 64, 0, true, noErr, kAudio_ParamError, UNTOUCHED},
-        {"1156 frames", true, 0, 1156, 2, true, noErr, noErr, UNTOUCHED},
-        {"one buffer for two channels", true, 0, 64, 1, true, noErr,
+        {"bus 1", true, 1, 64, 2, FEED, noErr, kAudioUnitErr_InvalidElement, UNTOUCHED},
+        {"no buffer list", true, 0, 64, 0, FEED, noErr, kAudio_ParamError, UNTOUCHED},
+        {"1156 frames", true, 0, 1156, 2, FEED, noErr, noErr, UNTOUCHED},
+        {"one buffer for two channels", true, 0, 64, 1, FEED, noErr,
          kAudioUnitErr_FormatNotSupported, kAudioUnitErr_FormatNotSupported},
-        {"three buffers for two channels", true, 0, 64, 3, true, noErr,
+        {"three buffers for two channels", true, 0, 64, 3, FEED, noErr,
          kAudioUnitErr_FormatNotSupported, kAudioUnitErr_FormatNotSupported},
-        {"no input", true, 0, 64, 2, false, noErr, kAudioUnitErr_NoConnection,
+        {"no input", true, 0, 64, 2, nullptr, noErr, kAudioUnitErr_NoConnection,
          kAudioUnitErr_NoConnection},
-        {"a failing input", true, 0, 64, 2, true, -7, -7, -7},
+        {"a failing input", true, 0, 64, 2, FEED, -7, -7, -7},
+        {"an input that drops a buffer", true, 0, 64, 2, drop_second_buffer, noErr,
+         kAudio_ParamError, kAudio_ParamError},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -104,8 +116,10 @@ TEST_F(AuRender, OnlyRendersRefusedAfterTheirArgumentsAreCheckedSetLastRenderErr
         Source input;
         input.signal = noise(2, c.frames);
         input.status = c.input_status;
-        if (c.with_input) {
-            ASSERT_EQ(unit->set_input(input), noErr);
+        if (c.input != nullptr) {
+            ASSERT_EQ(unit->set(kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                                AURenderCallbackStruct{c.input, &input}),
+                      noErr);
         }
         if (c.initialized) {
             ASSERT_EQ(unit->initialize(), noErr);
@@ -167,6 +181,32 @@ TEST_F(AuRender, BypassPassesTheInputUnchangedWithoutRunningThePlugin) {
             EXPECT_TRUE(scaled(list.channel(c), source.signal[c], start, factor));
         EXPECT_EQ(meter(Probe::POSITION), bypass != 0 ? -1.0f : 1000.0f);
         EXPECT_EQ(notifies.calls, 2u);
+    }
+}
+
+// The probe's latency is its parameter as of its last block, its tail twice
+// the parameter; a bypassed render leaves both as they were.
+TEST_F(AuRender, LatencyAndTailFollowThePluginAfterEveryProcessedRender) {
+    ASSERT_EQ(probe->initialize(), noErr);
+    const struct {
+        UInt32 bypass;
+        float samples;
+        Float64 latency;
+    } cases[] = {{0, 441.0f, 441.0}, {1, 882.0f, 441.0}, {0, 882.0f, 882.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.samples << (c.bypass != 0 ? " bypassed" : ""));
+        ASSERT_EQ(probe->set(kAudioUnitProperty_BypassEffect, kAudioUnitScope_Global, 0, c.bypass),
+                  noErr);
+        ASSERT_EQ(probe->set_parameter(param_id(Probe::LATENCY), c.samples), noErr);
+        BufferList list(2, 64);
+        ASSERT_EQ(probe->render(64, list.list()), noErr);
+        Float64 latency = 0.0;
+        Float64 tail = 0.0;
+        ASSERT_EQ(probe->get(kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0, latency),
+                  noErr);
+        ASSERT_EQ(probe->get(kAudioUnitProperty_TailTime, kAudioUnitScope_Global, 0, tail), noErr);
+        EXPECT_EQ(latency, c.latency / 44100.0);
+        EXPECT_EQ(tail, 2.0 * c.latency / 44100.0);
     }
 }
 
