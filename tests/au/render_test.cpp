@@ -508,14 +508,29 @@ struct Setting {
     std::vector<std::pair<std::size_t, float>> values;  // parameter index, value
 };
 
+// Blocks of one size, or of sizes that change from call to call as hosts'
+// often do; `largest` is what the host promises.
 struct IdentityCase {
     Setting setting;
-    UInt32 block;
+    std::vector<UInt32> blocks;
     UInt32 channels;
+    UInt32 largest() const { return *std::max_element(blocks.begin(), blocks.end()); }
 };
 
 constexpr float RATE = 48000.0f;
 constexpr std::size_t FRAMES = 48000;
+
+// The (first frame, frame count) of each call, cycling through the sizes.
+std::vector<std::pair<std::size_t, UInt32>> calls(const IdentityCase& c) {
+    std::vector<std::pair<std::size_t, UInt32>> out;
+    for (std::size_t start = 0, k = 0; start < FRAMES; ++k) {
+        const auto n = static_cast<UInt32>(
+            std::min<std::size_t>(c.blocks[k % c.blocks.size()], FRAMES - start));
+        out.emplace_back(start, n);
+        start += n;
+    }
+    return out;
+}
 
 // An impulse per channel, then a burst of noise, then silence for the echoes.
 Signal impulses_and_noise(UInt32 channels) {
@@ -532,12 +547,11 @@ void run_plugin(const IdentityCase& c, Signal& audio) {
     VarnelDelay plugin;
     plugin.params()->set_channels(c.channels);
     plugin.prepare(
-        ProcessSetup{.max_frames = c.block, .sample_rate = RATE, .channels = c.channels});
+        ProcessSetup{.max_frames = c.largest(), .sample_rate = RATE, .channels = c.channels});
     for (const auto& [index, value] : c.setting.values)
         plugin.params()->at(index).set(value);
     std::vector<std::span<float>> channels(c.channels);
-    for (std::size_t start = 0; start < FRAMES; start += c.block) {
-        const std::size_t n = std::min<std::size_t>(c.block, FRAMES - start);
+    for (const auto& [start, n] : calls(c)) {
         for (UInt32 ch = 0; ch < c.channels; ++ch)
             channels[ch] = std::span<float>(audio[ch].data() + start, n);
         ProcessContext context;
@@ -556,15 +570,14 @@ void run_component(const IdentityCase& c, Signal& audio) {
     ASSERT_EQ(unit->set_format(kAudioUnitScope_Input, c.channels, RATE), noErr);
     ASSERT_EQ(unit->set_format(kAudioUnitScope_Output, c.channels, RATE), noErr);
     ASSERT_EQ(
-        unit->set(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, c.block),
+        unit->set(kAudioUnitProperty_MaximumFramesPerSlice, kAudioUnitScope_Global, 0, c.largest()),
         noErr);
     ASSERT_EQ(unit->set_input(input), noErr);
     ASSERT_EQ(unit->initialize(), noErr);
     for (const auto& [index, value] : c.setting.values)
         ASSERT_EQ(unit->set_parameter(param_id(index), value), noErr);
-    BufferList list(c.channels, c.block);
-    for (std::size_t start = 0; start < FRAMES; start += c.block) {
-        const auto n = static_cast<UInt32>(std::min<std::size_t>(c.block, FRAMES - start));
+    BufferList list(c.channels, c.largest());
+    for (const auto& [start, n] : calls(c)) {
         ASSERT_EQ(unit->render(n, list.list(), static_cast<Float64>(start)), noErr);
         for (UInt32 ch = 0; ch < c.channels; ++ch)
             std::copy_n(list.samples[ch].begin(), n, audio[ch].begin() + start);
@@ -595,13 +608,12 @@ void run_clap(const IdentityCase& c, Signal& audio) {
     const abi::clap_audio_port_configuration_request requests[] = {
         {true, 0, c.channels, nullptr, nullptr}, {false, 0, c.channels, nullptr, nullptr}};
     ASSERT_TRUE(ports->apply_configuration(plugin, requests, 2));
-    ASSERT_TRUE(plugin->activate(plugin, RATE, 1, c.block));
+    ASSERT_TRUE(plugin->activate(plugin, RATE, 1, c.largest()));
     ASSERT_TRUE(plugin->start_processing(plugin));
     Events events;
     for (const auto& [index, value] : c.setting.values)
         events.param(param_id(index), value);
-    for (std::size_t start = 0; start < FRAMES; start += c.block) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(c.block, FRAMES - start));
+    for (const auto& [start, n] : calls(c)) {
         Block block(c.channels, c.channels, n);
         for (UInt32 ch = 0; ch < c.channels; ++ch)
             std::copy_n(audio[ch].begin() + start, n, block.in[ch].begin());
@@ -647,21 +659,24 @@ std::vector<IdentityCase> identity_cases() {
     const Setting ping_pong{"PingPongFullyWet", {{5, 1.0f}, {6, 1.0f}}};
     const Setting dense{"ShortTimeHighFeedback", {{0, 20.0f}, {3, 0.9f}, {1, 0.5f}}};
     std::vector<IdentityCase> cases;
-    for (const UInt32 block : {1u, 37u, 256u, 1156u}) {
+    const std::vector<UInt32> sizes[] = {{1}, {37}, {256}, {1156}, {300, 1, 1156, 64, 13}};
+    for (const std::vector<UInt32>& blocks : sizes) {
         for (const UInt32 channels : {1u, 2u, 3u}) {
-            cases.push_back({defaults, block, channels});
-            cases.push_back({dense, block, channels});
+            cases.push_back({defaults, blocks, channels});
+            cases.push_back({dense, blocks, channels});
         }
-        cases.push_back({ping_pong, block, 2});
+        cases.push_back({ping_pong, blocks, 2});
     }
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, AuVarnelDelay, testing::ValuesIn(identity_cases()),
                          [](const testing::TestParamInfo<IdentityCase>& info) {
-                             return std::string(info.param.setting.name) + "_" +
-                                    std::to_string(info.param.block) + "Frames_" +
-                                    std::to_string(info.param.channels) + "Channels";
+                             const auto& blocks = info.param.blocks;
+                             const std::string frames =
+                                 blocks.size() == 1 ? std::to_string(blocks[0]) : "Varying";
+                             return std::string(info.param.setting.name) + "_" + frames +
+                                    "Frames_" + std::to_string(info.param.channels) + "Channels";
                          });
 
 }  // namespace
