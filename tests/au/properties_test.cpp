@@ -77,24 +77,14 @@ TEST_F(AuProperties, StreamFormatAnswersOnlyElementZeroOfInputAndOutputIntoRoomE
     }
 }
 
+// The format rules in full are the wrapper's own test; here, that the
+// property applies them, refuses while initialized and keeps what it took.
 TEST_F(AuProperties, OnlyUninitializedNonInterleavedFloatFormatsAtSaneRatesAreTaken) {
-    const auto with = [](auto change) {
-        AudioStreamBasicDescription format = float_format(2);
-        change(format);
-        return format;
-    };
-    const auto integers = with([](AudioStreamBasicDescription& f) {
-        f.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked |
-                         kAudioFormatFlagIsNonInterleaved;
-        f.mBitsPerChannel = 16;
-        f.mBytesPerFrame = f.mBytesPerPacket = 2;
-    });
-    const auto interleaved = with([](AudioStreamBasicDescription& f) {
-        f.mFormatFlags = kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked;
-        f.mBytesPerFrame = f.mBytesPerPacket = 8;
-    });
-    const auto mixable = with(
-        [](AudioStreamBasicDescription& f) { f.mFormatFlags |= kAudioFormatFlagIsNonMixable; });
+    AudioStreamBasicDescription integers = float_format(2);
+    integers.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked |
+                            kAudioFormatFlagIsNonInterleaved;
+    integers.mBitsPerChannel = 16;
+    integers.mBytesPerFrame = integers.mBytesPerPacket = 2;
     const struct {
         const char* what;
         AudioUnitScope scope;
@@ -104,21 +94,14 @@ TEST_F(AuProperties, OnlyUninitializedNonInterleavedFloatFormatsAtSaneRatesAreTa
     } cases[] = {
         {"16-bit integers", kAudioUnitScope_Input, integers, false,
          kAudioUnitErr_FormatNotSupported},
-        {"interleaved floats", kAudioUnitScope_Output, interleaved, false,
-         kAudioUnitErr_FormatNotSupported},
         {"65 channels", kAudioUnitScope_Output, float_format(65), false,
          kAudioUnitErr_FormatNotSupported},
-        {"no channel", kAudioUnitScope_Input, float_format(0), false,
-         kAudioUnitErr_FormatNotSupported},
         {"a rate above 768 kHz", kAudioUnitScope_Output, float_format(2, 768000.5), false,
-         kAudioUnitErr_FormatNotSupported},
-        {"a NaN rate", kAudioUnitScope_Input, float_format(2, NaN), false,
          kAudioUnitErr_FormatNotSupported},
         {"a change while initialized", kAudioUnitScope_Output, float_format(2, 48000.0), true,
          kAudioUnitErr_Initialized},
         {"768 kHz", kAudioUnitScope_Output, float_format(2, 768000.0), false, noErr},
         {"64 channels", kAudioUnitScope_Input, float_format(64, 48000.0), false, noErr},
-        {"an extra flag", kAudioUnitScope_Input, mixable, false, noErr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
