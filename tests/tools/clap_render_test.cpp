@@ -1,7 +1,10 @@
 // clap-render driven as a process, through small test plug-ins whose output is
 // known exactly.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cmath>
 #include <string>
@@ -228,19 +231,126 @@ TEST(ClapRender, WithoutAnInputRendersTheDemoOrTheImpulse) {
         ASSERT_EQ(ir.samples[f], 0.0f);
 }
 
-struct BadCase {
-    const char* what;
-    Args args;          // {dir} in an argument stands for the test's folder
-    const char* error;  // the message, after "clap-render: ", with {dir} likewise
-    int status;
-};
-
 std::string expand(std::string text, const std::string& dir) {
     for (auto at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}")) {
         text.replace(at, 5, dir);
     }
     return text;
 }
+
+bool is_kind(const std::string& path, fs::file_type type) {
+    return fs::symlink_status(path).type() == type;
+}
+
+TEST(ClapRender, WritesThroughLinksFifosAndStandardOutputWithoutReplacingThem) {
+    struct Case {
+        const char* output;   // in the test's folder, or "-"
+        const char* input;    // "-": standard input
+        const char* error;    // all of stderr when the render fails
+        const char* written;  // where the audio is read back from
+        const char* kept;     // a name that must keep its kind
+        fs::file_type kind;
+    };
+    const Case cases[] = {
+        {"link.wav", "in.wav", nullptr, "real.wav", "link.wav", fs::file_type::symlink},
+        {"fifo", "in.wav", nullptr, "fifo", "fifo", fs::file_type::fifo},
+        {"-", "in.wav", nullptr, "-", "in.wav", fs::file_type::regular},
+        {"out.wav", "-", nullptr, "out.wav", "in.wav", fs::file_type::regular},
+        {"-", "-", nullptr, "-", "in.wav", fs::file_type::regular},
+        {"sub", "in.wav", "clap-render: the output '{dir}/sub' names a folder, not a file\n", "",
+         "sub", fs::file_type::directory},
+        {"folder-link", "in.wav",
+         "clap-render: the output '{dir}/folder-link' names a folder, not a file\n", "",
+         "folder-link", fs::file_type::symlink},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string d = dir.path().string();
+        const Audio input = noise(1000, 2);
+        write_audio(dir / "in.wav", input);
+        fs::create_directory(dir / "sub");
+        fs::create_symlink("real.wav", dir / "link.wav");
+        fs::create_symlink("sub", dir / "folder-link");
+        ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+        // Held open for reading and writing, the FIFO takes the whole small
+        // render into its buffer without a reader thread.
+        const int fifo = ::open((dir / "fifo").c_str(), O_RDWR | O_NONBLOCK);
+        ::fcntl(fifo, F_SETPIPE_SZ, 1 << 20);
+
+        const std::string output = c.output[0] == '-' ? "-" : dir / c.output;
+        const std::string in = c.input[0] == '-' ? "-" : dir / c.input;
+        const Outcome run =
+            run_tool(dir, with_plugin("test.gain", {in, "-o", output}), dir / "in.wav");
+        const std::string what = std::string(c.input) + " to " + c.output;
+
+        std::string bytes;
+        if (c.written[0] == '-') {
+            bytes = run.out;
+        } else if (c.written == std::string("fifo")) {
+            char chunk[4096];
+            for (ssize_t n; (n = ::read(fifo, chunk, sizeof chunk)) > 0;)
+                bytes.append(chunk, static_cast<std::size_t>(n));
+        }
+        ::close(fifo);
+        EXPECT_TRUE(is_kind(dir / c.kept, c.kind)) << what << ": " << c.kept << " was replaced";
+        if (c.error != nullptr) {
+            EXPECT_EQ(run.status, 1) << what;
+            EXPECT_EQ(run.err, expand(c.error, d)) << what;
+            EXPECT_FALSE(fs::exists(dir / "real.wav")) << what;
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << what << ": " << run.err;
+        if (!bytes.empty()) {
+            std::ofstream(dir / "copy.wav", std::ios::binary) << bytes;
+            EXPECT_EQ(read_audio(dir / "copy.wav").samples, input.samples) << what;
+        } else {
+            EXPECT_EQ(read_audio(dir / c.written).samples, input.samples) << what;
+        }
+        if (output == "-") {
+            EXPECT_EQ(run.err.find("standard output: 0.02 s, 48000 Hz, 2 channels"), 0u) << what;
+        }
+        std::vector<std::string> names{"fifo", "folder-link", "in.wav", "link.wav", "sub"};
+        if (c.written == std::string("real.wav") || c.written == std::string("out.wav")) {
+            names.push_back(c.written);
+        }
+        if (!bytes.empty()) names.push_back("copy.wav");
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(dir.names(), names) << what << ": something else was left behind";
+    }
+}
+
+// A device node can only be made by root, and only root could ever have seen
+// one replaced.
+TEST(ClapRender, WritesToADeviceNodeDirectlyAndReportsWhatTheDeviceRefuses) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make device nodes";
+    const std::tuple<const char*, dev_t, int, const char*> cases[] = {
+        {"null", makedev(1, 3), 0, ""},
+        {"full", makedev(1, 7), 1,
+         "clap-render: cannot write '{dir}/full': No space left on device\n"},
+    };
+    for (const auto& [name, device, status, error] : cases) {
+        TempDir dir;
+        write_audio(dir / "in.wav", noise(1000, 2));
+        ASSERT_EQ(::mknod((dir / name).c_str(), S_IFCHR | 0666, device), 0);
+        const Outcome run =
+            run_tool(dir, with_plugin("test.gain", {dir / "in.wav", "-o", dir / name}));
+        EXPECT_EQ(run.status, status) << name;
+        if (status != 0) {
+            EXPECT_EQ(run.err, expand(error, dir.path().string())) << name;
+        }
+        EXPECT_TRUE(is_kind(dir / name, fs::file_type::character)) << name << " was replaced";
+        std::vector<std::string> names{"in.wav", name};
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(dir.names(), names) << name;
+    }
+}
+
+struct BadCase {
+    const char* what;
+    Args args;          // {dir} in an argument stands for the test's folder
+    const char* error;  // the message, after "clap-render: ", with {dir} likewise
+    int status;
+};
 
 TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
     const BadCase cases[] = {

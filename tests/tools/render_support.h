@@ -78,7 +78,7 @@ inline Audio noise(std::size_t frames, int channels, int rate = 48000, std::uint
 }
 
 inline std::string read_text(const fs::path& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -117,14 +117,17 @@ class TempDir {
     fs::path path_;
 };
 
-// Runs the tool with `args`, its stdout and stderr captured through files in `dir`.
-inline Outcome run_tool(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs the tool with `args`, its stdout and stderr captured through files in
+// `dir`, and its stdin read from `input` (none: /dev/null).
+inline Outcome run_tool(const TempDir& dir, const std::vector<std::string>& args,
+                        const std::string& input = "/dev/null") {
     const fs::path out = dir.path().parent_path() / (dir.path().filename().string() + ".out");
     const fs::path err = dir.path().parent_path() / (dir.path().filename().string() + ".err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
     std::vector<std::string> all{CLAP_RENDER};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;

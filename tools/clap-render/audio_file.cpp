@@ -1,5 +1,6 @@
 #include "audio_file.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "text.h"
@@ -19,9 +21,78 @@ namespace {
 
 namespace fs = std::filesystem;
 
+sf_count_t memory_length(void* user) {
+    return static_cast<sf_count_t>(static_cast<MemoryFile*>(user)->bytes.size());
+}
+
+sf_count_t memory_seek(sf_count_t offset, int whence, void* user) {
+    auto* memory = static_cast<MemoryFile*>(user);
+    std::int64_t base = 0;
+    if (whence == SEEK_CUR) base = memory->position;
+    if (whence == SEEK_END) base = static_cast<std::int64_t>(memory->bytes.size());
+    const std::int64_t position = base + offset;
+    if (position < 0) return -1;
+    memory->position = position;
+    return position;
+}
+
+sf_count_t memory_read(void* out, sf_count_t count, void* user) {
+    auto* memory = static_cast<MemoryFile*>(user);
+    const auto size = static_cast<std::int64_t>(memory->bytes.size());
+    const std::int64_t n = std::clamp<std::int64_t>(size - memory->position, 0, count);
+    std::memcpy(out, memory->bytes.data() + memory->position, static_cast<std::size_t>(n));
+    memory->position += n;
+    return n;
+}
+
+sf_count_t memory_write(const void* in, sf_count_t count, void* user) {
+    auto* memory = static_cast<MemoryFile*>(user);
+    const auto end = static_cast<std::size_t>(memory->position + count);
+    if (memory->bytes.size() < end) memory->bytes.resize(end);
+    std::memcpy(memory->bytes.data() + memory->position, in, static_cast<std::size_t>(count));
+    memory->position += count;
+    return count;
+}
+
+sf_count_t memory_tell(void* user) {
+    return static_cast<MemoryFile*>(user)->position;
+}
+
+SF_VIRTUAL_IO MEMORY_IO{&memory_length, &memory_seek, &memory_read, &memory_write, &memory_tell};
+
+// Writes all of `bytes` to `fd`; the reason it stopped otherwise.
+std::optional<std::string> write_all(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::strerror(n < 0 ? errno : EIO);
+        done += static_cast<std::size_t>(n);
+    }
+    return std::nullopt;
+}
+
+Result<Done> write_direct(const std::string& path, const OutputTarget& target,
+                          const std::vector<std::uint8_t>& bytes) {
+    const std::string name = display_name(path, true);
+    if (target.kind == OutputTarget::Kind::Stdout) {
+        if (auto error = write_all(STDOUT_FILENO, bytes))
+            return fail("cannot write " + name + ": " + *error);
+        return Done{};
+    }
+    // No O_CREAT or O_TRUNC: the node is there, and it is not ours to reshape.
+    const int fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return fail("cannot write " + name + ": " + std::strerror(errno));
+    auto error = write_all(fd, bytes);
+    if (::close(fd) != 0 && !error) error = std::strerror(errno);
+    if (error) return fail("cannot write " + name + ": " + *error);
+    return Done{};
+}
+
 class FileSource final : public Source {
   public:
-    FileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {}
+    FileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<MemoryFile> memory)
+        : file_(file), info_(info), memory_(std::move(memory)) {}
     ~FileSource() override { sf_close(file_); }
 
     double sample_rate() const override { return info_.samplerate; }
@@ -46,6 +117,7 @@ class FileSource final : public Source {
   private:
     SNDFILE* file_;
     SF_INFO info_;
+    std::unique_ptr<MemoryFile> memory_;  // standard input, read whole
 };
 
 class MemorySource final : public Source {
@@ -96,23 +168,45 @@ bool format_ok(int format, double sample_rate, std::uint32_t channels) {
 
 }  // namespace
 
+std::string display_name(const std::string& path, bool output) {
+    if (path == "-") return output ? "standard output" : "standard input";
+    return in_quotes(path);
+}
+
 Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) return fail("cannot read " + in_quotes(path) + ": no such file");
-    if (fs::is_directory(status))
-        return fail("cannot read " + in_quotes(path) + ": it is a folder");
+    const std::string name = display_name(path, false);
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = nullptr;
+    std::unique_ptr<MemoryFile> memory;
+    if (path == "-") {
+        // A pipe cannot seek, and most headers are read by seeking: read it whole.
+        memory = std::make_unique<MemoryFile>();
+        std::uint8_t chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return fail("cannot read " + name + ": " + std::strerror(errno));
+            if (n == 0) break;
+            memory->bytes.insert(memory->bytes.end(), chunk, chunk + n);
+        }
+        if (memory->bytes.empty()) return fail("cannot read " + name + ": it is empty");
+        file = sf_open_virtual(&MEMORY_IO, SFM_READ, &info, memory.get());
+    } else {
+        std::error_code ec;
+        const auto status = fs::status(path, ec);
+        if (!fs::exists(status)) return fail("cannot read " + name + ": no such file");
+        if (fs::is_directory(status)) return fail("cannot read " + name + ": it is a folder");
+        file = sf_open(path.c_str(), SFM_READ, &info);
+    }
     if (file == nullptr) {
-        return fail("cannot read " + in_quotes(path) + ": not an audio file libsndfile knows (" +
+        return fail("cannot read " + name + ": not an audio file libsndfile knows (" +
                     sf_strerror(nullptr) + ")");
     }
     if (info.channels < 1 || info.samplerate < 1) {
         sf_close(file);
-        return fail("cannot read " + in_quotes(path) + ": it holds no audio channels");
+        return fail("cannot read " + name + ": it holds no audio channels");
     }
-    return std::unique_ptr<Source>(std::make_unique<FileSource>(file, info));
+    return std::unique_ptr<Source>(std::make_unique<FileSource>(file, info, std::move(memory)));
 }
 
 std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sample_rate,
@@ -150,6 +244,7 @@ std::string temporary_name(const std::string& path) {
 }
 
 Result<Done> check_output_folder(const std::string& path) {
+    if (path == "-") return Done{};
     const fs::path parent = fs::path(path).parent_path();
     if (fs::path(path).filename().empty()) {
         return fail("the output " + in_quotes(path) + " names a folder, not a file");
@@ -162,21 +257,62 @@ Result<Done> check_output_folder(const std::string& path) {
     return Done{};
 }
 
+Result<OutputTarget> resolve_output(const std::string& path) {
+    if (path == "-") return OutputTarget{OutputTarget::Kind::Stdout, path};
+    if (auto folder = check_output_folder(path); !folder) return std::move(folder).take_error();
+    fs::path at(path);
+    std::error_code ec;
+    for (int hops = 0;; ++hops) {
+        const auto link = fs::symlink_status(at, ec);
+        if (!fs::is_symlink(link)) break;
+        if (hops == 40)
+            return fail("cannot write " + in_quotes(path) + ": too many symbolic links");
+        const fs::path target = fs::read_symlink(at, ec);
+        if (ec) return fail("cannot write " + in_quotes(path) + ": " + ec.message());
+        at = target.is_absolute() ? target : at.parent_path() / target;
+    }
+    const auto status = fs::status(at, ec);
+    if (!fs::exists(status)) {
+        if (at.string() != path &&
+            !fs::is_directory(at.parent_path().empty() ? "." : at.parent_path(), ec)) {
+            return fail("cannot write " + in_quotes(path) +
+                        ": its link points into the missing folder " +
+                        in_quotes(at.parent_path().string()));
+        }
+        return OutputTarget{OutputTarget::Kind::File, at.string()};
+    }
+    if (fs::is_directory(status)) {
+        return fail("the output " + in_quotes(path) + " names a folder, not a file");
+    }
+    if (fs::is_regular_file(status)) return OutputTarget{OutputTarget::Kind::File, at.string()};
+    if (fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status)) {
+        return OutputTarget{OutputTarget::Kind::Direct, at.string()};
+    }
+    return fail("cannot write " + in_quotes(path) + ": it is neither a file, a device nor a FIFO");
+}
+
 Result<std::unique_ptr<AudioWriter>> AudioWriter::create(const std::string& path, int format,
                                                          double sample_rate,
                                                          std::uint32_t channels) {
-    if (auto folder = check_output_folder(path); !folder) return std::move(folder).take_error();
+    auto target = resolve_output(path);
+    if (!target) return std::move(target).take_error();
     std::unique_ptr<AudioWriter> writer(new AudioWriter());
     writer->path_ = path;
-    writer->temp_ = temporary_name(path);
+    writer->target_ = *target;
     SF_INFO info{};
     info.format = format;
     info.samplerate = static_cast<int>(sample_rate);
     info.channels = static_cast<int>(channels);
-    SNDFILE* file = sf_open(writer->temp_.c_str(), SFM_WRITE, &info);
+    SNDFILE* file = nullptr;
+    if (target->kind == OutputTarget::Kind::File) {
+        writer->temp_ = temporary_name(target->path);
+        file = sf_open(writer->temp_.c_str(), SFM_WRITE, &info);
+        if (file == nullptr) std::remove(writer->temp_.c_str());
+    } else {
+        file = sf_open_virtual(&MEMORY_IO, SFM_WRITE, &info, &writer->memory_);
+    }
     if (file == nullptr) {
-        std::remove(writer->temp_.c_str());
-        return fail("cannot write " + in_quotes(path) + ": " + sf_strerror(nullptr));
+        return fail("cannot write " + display_name(path, true) + ": " + sf_strerror(nullptr));
     }
     // Integer formats clip rather than wrap around.
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -192,7 +328,7 @@ void AudioWriter::discard() {
     if (file_ != nullptr) {
         sf_close(static_cast<SNDFILE*>(file_));
         file_ = nullptr;
-        std::remove(temp_.c_str());
+        if (!temp_.empty()) std::remove(temp_.c_str());
     }
 }
 
@@ -200,30 +336,35 @@ Result<Done> AudioWriter::write(const float* interleaved, std::size_t frames) {
     auto* file = static_cast<SNDFILE*>(file_);
     const sf_count_t n = static_cast<sf_count_t>(frames);
     if (file == nullptr || sf_writef_float(file, interleaved, n) != n) {
-        return fail("cannot write " + in_quotes(path_) + ": " + sf_strerror(file));
+        return fail("cannot write " + display_name(path_, true) + ": " + sf_strerror(file));
     }
     return Done{};
 }
 
 Result<Done> AudioWriter::commit() {
+    const std::string name = display_name(path_, true);
     auto* file = static_cast<SNDFILE*>(file_);
-    if (file == nullptr) return fail("cannot write " + in_quotes(path_) + ": already closed");
+    if (file == nullptr) return fail("cannot write " + name + ": already closed");
     file_ = nullptr;
     if (sf_close(file) != 0) {
-        std::remove(temp_.c_str());
-        return fail("cannot write " + in_quotes(path_) + ": closing the file failed");
+        if (!temp_.empty()) std::remove(temp_.c_str());
+        return fail("cannot write " + name + ": closing the file failed");
     }
-    if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    if (target_.kind != OutputTarget::Kind::File)
+        return write_direct(path_, target_, memory_.bytes);
+    if (std::rename(temp_.c_str(), target_.path.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temp_.c_str());
-        return fail("cannot write " + in_quotes(path_) + ": " + reason);
+        return fail("cannot write " + name + ": " + reason);
     }
     return Done{};
 }
 
 Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    if (auto folder = check_output_folder(path); !folder) return std::move(folder).take_error();
-    const std::string temp = temporary_name(path);
+    auto target = resolve_output(path);
+    if (!target) return std::move(target).take_error();
+    if (target->kind != OutputTarget::Kind::File) return write_direct(path, *target, bytes);
+    const std::string temp = temporary_name(target->path);
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -234,7 +375,7 @@ Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>
             return fail("cannot write " + in_quotes(path));
         }
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (std::rename(temp.c_str(), target->path.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temp.c_str());
         return fail("cannot write " + in_quotes(path) + ": " + reason);

@@ -25,7 +25,8 @@ class Source {
     virtual Result<std::size_t> read(float* out, std::size_t frames) = 0;
 };
 
-// Any format libsndfile reads. Fails with one line naming the file.
+// Any format libsndfile reads; "-" reads standard input. Fails with one line
+// naming the file.
 Result<std::unique_ptr<Source>> open_audio(const std::string& path);
 
 std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sample_rate,
@@ -38,10 +39,32 @@ std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sam
 int output_format(int input_format, const std::string& output_path, bool float_output,
                   double sample_rate, std::uint32_t channels);
 
+// A file held in memory, read or written by libsndfile as if it were on disk.
+struct MemoryFile {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t position = 0;
+};
+
+// Where an output really goes. A symbolic link is followed to its target, so the
+// link stays; a regular file (or a new one) is written under a temporary name
+// and renamed into place; a device or FIFO is written directly, as is standard
+// output for "-". Nothing that is not a regular file is ever replaced.
+struct OutputTarget {
+    enum class Kind { File, Direct, Stdout };
+    Kind kind = Kind::File;
+    std::string path;  // the link's target for a link
+};
+Result<OutputTarget> resolve_output(const std::string& path);
+
+// How users call the output and input in messages: the quoted name, or
+// "standard output" / "standard input" for "-".
+std::string display_name(const std::string& path, bool output);
+
 // A file written under a temporary name in its final folder and renamed into
 // place by commit(), so that a failed or interrupted render never leaves a
 // partial file under the name asked for. Dropping it uncommitted removes the
-// temporary file.
+// temporary file. A device, FIFO or standard output receives the whole file at
+// commit(), so it too sees nothing of a failed render.
 class AudioWriter {
   public:
     static Result<std::unique_ptr<AudioWriter>> create(const std::string& path, int format,
@@ -59,10 +82,12 @@ class AudioWriter {
 
     void* file_ = nullptr;  // SNDFILE*
     std::string path_;
+    OutputTarget target_;
     std::string temp_;
+    MemoryFile memory_;
 };
 
-// Writes `bytes` to `path` through a temporary file and a rename.
+// Writes `bytes` to `path` as AudioWriter writes a render.
 Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 Result<std::vector<std::uint8_t>> read_file(const std::string& path);
 

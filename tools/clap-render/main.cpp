@@ -174,7 +174,11 @@ Result<Done> run(const Options& options) {
     }
     const std::string output = options.output.value_or(default_output(options));
     if (auto folder = check_output_folder(output); !folder) return folder;
-    if (options.input && same_file(*options.input, output)) {
+    if (output == "-" && ::isatty(STDOUT_FILENO) != 0) {
+        return fail("standard output is a terminal, not a place for audio (name a file with -o)");
+    }
+    if (options.input && *options.input != "-" && output != "-" &&
+        same_file(*options.input, output)) {
         return fail("the output " + in_quotes(output) + " would overwrite the input");
     }
 
@@ -199,7 +203,14 @@ Result<Done> run(const Options& options) {
     bar.finish();
     if (!stats) return std::move(stats).take_error();
     if (auto committed = (*writer)->commit(); !committed) return committed;
-    print_line(summary_line(output, *stats, source->sample_rate(), out_channels));
+    const std::string line = summary_line(output == "-" ? "standard output" : output, *stats,
+                                          source->sample_rate(), out_channels);
+    // Standard output may be carrying the audio itself.
+    if (output == "-") {
+        std::fputs((line + "\n").c_str(), stderr);
+    } else {
+        print_line(line);
+    }
     return Done{};
 }
 

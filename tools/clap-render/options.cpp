@@ -159,6 +159,9 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
     if (options.input && (options.rate || options.channels)) {
         return fail("--rate and --channels shape the generated input; a file brings its own");
     }
+    if (options.save_state == "-" && options.output == "-") {
+        return fail("the state and the audio cannot both go to standard output");
+    }
     if (options.list && (options.output || options.input || options.impulse)) {
         return fail("--list renders nothing, so it takes no input or output");
     }
@@ -167,6 +170,7 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
 
 std::string default_output(const Options& options) {
     if (!options.input) return options.impulse ? "impulse.wav" : "demo.wav";
+    if (*options.input == "-") return "-";
     std::filesystem::path path(*options.input);
     std::filesystem::path name = path.stem();
     name += "-rendered";

@@ -55,7 +55,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
 std::string usage(std::string_view default_plugin);
 
 // Where a render goes when no output was named: beside the input as
-// "<stem>-rendered<ext>", or "demo.wav" / "impulse.wav" in the working folder.
+// "<stem>-rendered<ext>", or "demo.wav" / "impulse.wav" in the working folder;
+// standard output ("-") for standard input.
 std::string default_output(const Options& options);
 
 }  // namespace orba::render
