@@ -345,6 +345,18 @@ TEST(ClapRender, WritesToADeviceNodeDirectlyAndReportsWhatTheDeviceRefuses) {
     }
 }
 
+// A 16-bit stereo WAV holding `frames` frames whose header promises `promised`.
+void write_wav_promising(const std::string& path, std::uint32_t frames, std::uint32_t promised) {
+    auto u32 = [](std::uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    const std::string format = u32(16) + std::string("\1\0\2\0", 4) + u32(48000) + u32(48000 * 4) +
+                               std::string("\4\0\20\0", 4);
+    std::ofstream(path, std::ios::binary)
+        << "RIFF" << u32(36 + promised * 4) << "WAVEfmt " << format << "data" << u32(promised * 4)
+        << std::string(frames * 4, '\1');
+}
+
 struct BadCase {
     const char* what;
     Args args;          // {dir} in an argument stands for the test's folder
@@ -418,6 +430,21 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
          {"--plugin-id", "test.fails-midway", "{dir}/in.wav"},
          "'test.fails-midway' reported an error while processing at 0.085 s",
          1},
+        {"truncated input",
+         {"{dir}/cut.wav"},
+         "cannot read '{dir}/cut.wav': the file is cut short (its header promises 48000 frames, "
+         "it holds 100)",
+         1},
+        {"header only",
+         {"{dir}/header.wav"},
+         "cannot read '{dir}/header.wav': the file is cut short (its header promises 48000 "
+         "frames, it holds 0)",
+         1},
+        {"no frames",
+         {"{dir}/empty.wav"},
+         "cannot read '{dir}/empty.wav': it holds no audio (0 frames)",
+         1},
+        {"empty standard input", {"-"}, "cannot read standard input: it is empty", 1},
         {"missing output folder",
          {"{dir}/in.wav", "{dir}/nowhere/out.wav"},
          "the output folder '{dir}/nowhere' does not exist",
@@ -451,6 +478,9 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
         write_audio(dir / "in.wav", noise(48000, 2));
         write_audio(dir / "mono.wav", noise(100, 1, 44100));
         std::ofstream(dir / "notes.txt") << "not audio\n";
+        write_wav_promising(dir / "cut.wav", 100, 48000);
+        write_wav_promising(dir / "header.wav", 0, 48000);
+        write_wav_promising(dir / "empty.wav", 0, 0);
         const auto before = dir.names();
 
         Args args;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -87,6 +88,57 @@ Result<Done> write_direct(const std::string& path, const OutputTarget& target,
     if (::close(fd) != 0 && !error) error = std::strerror(errno);
     if (error) return fail("cannot write " + name + ": " + *error);
     return Done{};
+}
+
+// The frames a WAV or AIFF header promises beyond what the file holds, read
+// from libsndfile's log ("data : 192000 (should be 400)"), which otherwise
+// quietly shortens the file to what is there.
+std::optional<std::pair<std::int64_t, std::int64_t>> cut_short(SNDFILE* file, const SF_INFO& info) {
+    char log[8192] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const std::string_view text(log, strnlen(log, sizeof log));
+    for (std::string_view chunk : {"data : ", "SSND : "}) {
+        const auto at = text.find(chunk);
+        if (at == std::string_view::npos) continue;
+        const char* p = text.data() + at + chunk.size();
+        const char* end = text.data() + text.size();
+        std::int64_t promised = 0;
+        std::int64_t held = 0;
+        auto first = std::from_chars(p, end, promised);
+        const std::string_view should = " (should be ";
+        if (first.ec != std::errc() ||
+            std::string_view(first.ptr, end).substr(0, should.size()) != should)
+            continue;
+        auto second = std::from_chars(first.ptr + should.size(), end, held);
+        // A header still saying 0xFFFFFFFF was written by a recorder that never
+        // went back to fill it in; the file is whole.
+        if (second.ec != std::errc() || promised <= held || promised >= 0xFFFFFFFFLL) continue;
+        const std::int64_t frame_bytes = held > 0 && info.frames > 0 ? held / info.frames : 0;
+        if (frame_bytes <= 0) {
+            int bytes = 0;
+            switch (info.format & SF_FORMAT_SUBMASK) {
+                case SF_FORMAT_PCM_S8:
+                case SF_FORMAT_PCM_U8:
+                    bytes = 1;
+                    break;
+                case SF_FORMAT_PCM_16:
+                    bytes = 2;
+                    break;
+                case SF_FORMAT_PCM_24:
+                    bytes = 3;
+                    break;
+                case SF_FORMAT_DOUBLE:
+                    bytes = 8;
+                    break;
+                default:
+                    bytes = 4;
+                    break;
+            }
+            return std::pair{promised / (bytes * info.channels), info.frames};
+        }
+        return std::pair{promised / frame_bytes, info.frames};
+    }
+    return std::nullopt;
 }
 
 class FileSource final : public Source {
@@ -205,6 +257,16 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
     if (info.channels < 1 || info.samplerate < 1) {
         sf_close(file);
         return fail("cannot read " + name + ": it holds no audio channels");
+    }
+    if (const auto cut = cut_short(file, info)) {
+        sf_close(file);
+        return fail("cannot read " + name + ": the file is cut short (its header promises " +
+                    std::to_string(cut->first) + " frames, it holds " +
+                    std::to_string(cut->second) + ")");
+    }
+    if (info.frames == 0) {
+        sf_close(file);
+        return fail("cannot read " + name + ": it holds no audio (0 frames)");
     }
     return std::unique_ptr<Source>(std::make_unique<FileSource>(file, info, std::move(memory)));
 }

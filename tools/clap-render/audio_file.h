@@ -26,7 +26,8 @@ class Source {
 };
 
 // Any format libsndfile reads; "-" reads standard input. Fails with one line
-// naming the file.
+// naming the file, also when the file is cut short of what its header promises
+// or holds no frames at all.
 Result<std::unique_ptr<Source>> open_audio(const std::string& path);
 
 std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sample_rate,
