@@ -64,9 +64,20 @@ class FusedVarnel {
                     run_channel(c, buffers[c] + index, length);
             }
             for (std::size_t k = 0; k < LEVELS; ++k) {
+                bool poisoned = false;
                 for (std::size_t c = 0; c < channels_; ++c) {
                     Line& line = lines_[k * channels_ + c];
                     if (std::fabs(line.damp) < 1e-20f) line.damp = 0.0f;
+                    poisoned = poisoned || !std::isfinite(line.damp);
+                }
+                // A level whose state is no longer finite starts again from
+                // silence (in ping-pong, both of its lines).
+                for (std::size_t c = 0; poisoned && c < channels_; ++c) {
+                    Line& line = lines_[k * channels_ + c];
+                    if (pingpong_ || !std::isfinite(line.damp)) {
+                        std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
+                        line.damp = 0.0f;
+                    }
                 }
             }
             phase_ = (phase_ + length) % 32;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -171,6 +172,36 @@ TEST(VarnelDelay, OneBadHostSampleDoesNotSilenceItForGood) {
             ASSERT_TRUE(std::isfinite(x)) << "channel " << c;
     }
     EXPECT_FALSE(nonzero(out.channels[0]).empty());  // the good impulse still echoes
+}
+
+TEST(VarnelDelay, ASecondOfOverloudInputLeavesTheOutputFiniteSoonAfter) {
+    // 1e38 builds up past the largest float in the feedback lines. Every line
+    // holds two seconds, and the longest path runs through four lines in turn,
+    // each finite again within its length and a slice of its input being so.
+    constexpr std::size_t RATE = 48000;
+    constexpr std::size_t BOUND = 4 * (2 * RATE + 24 + 32);
+    for (const float mode : {0.0f, 1.0f}) {
+        SCOPED_TRACE(mode == 0.0f ? "normal" : "ping-pong");
+        VarnelDelay plugin;
+        plugin.params()->at(FEEDBACK).set(0.9f);
+        plugin.params()->at(MODE).set(mode);
+        prepare(plugin, 2);
+        std::vector<std::vector<float>> input(2, std::vector<float>(RATE + BOUND + RATE, 0.0f));
+        for (auto& channel : input) {
+            std::fill_n(channel.begin(), RATE, 1e38f);
+            // A quiet pluck once the bound has passed, which must echo.
+            channel[RATE + BOUND] = 0.5f;
+        }
+        const auto out = render(plugin, input, 512);
+        std::size_t last_bad = 0;
+        for (std::size_t c = 0; c < 2; ++c) {
+            for (std::size_t i = 0; i < out.channels[c].size(); ++i) {
+                if (!std::isfinite(out.channels[c][i])) last_bad = std::max(last_bad, i);
+            }
+        }
+        EXPECT_LT(last_bad, RATE + BOUND);
+        EXPECT_NE(out.channels[0][RATE + BOUND + 400 * RATE / 1000], 0.0f) << "the pluck echoes";
+    }
 }
 
 TEST(VarnelDelay, TailIsTheOutermostDelaysDecay) {

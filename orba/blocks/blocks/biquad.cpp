@@ -187,6 +187,16 @@ void run_section(const Coeffs& c, float* state, float* data, std::size_t count) 
     state[1] = s2;
 }
 
+void settle(std::span<float> state) {
+    bool finite = true;
+    for (float& v : state) {
+        if (std::fabs(v) < 1e-20f) v = 0.0f;
+        finite = finite && std::isfinite(v);
+    }
+    // An infinity or NaN in a recursion never leaves it on its own.
+    if (!finite) std::fill(state.begin(), state.end(), 0.0f);
+}
+
 void Filter::prepare(std::size_t channels, float sample_rate) {
     states_.assign(channels, State{});
     smoothing_ = smoothing_coefficient(sample_rate, TIME_CONSTANT);
@@ -231,9 +241,7 @@ void Filter::process(Frame& frame, std::size_t /*phase*/) {
         for (std::size_t s = 0; s < active_; ++s) {
             run_section(sections_[s], &state[2 * s], frame.channel(ch), frame.frames);
         }
-        for (float& v : state) {
-            if (std::fabs(v) < 1e-20f) v = 0.0f;
-        }
+        settle(state);
     }
 }
 

@@ -70,6 +70,12 @@ struct Smoothed {
 // form II; `state` holds its (s1, s2).
 void run_section(const Coeffs& c, float* state, float* data, std::size_t count);
 
+// The end-of-slice guard for one channel's section states: values below 1e-20
+// in magnitude become 0, and when any value is no longer finite every value
+// becomes 0. A finite input then gives a finite output from the next slice on,
+// and states that stay finite are left exactly as they are.
+void settle(std::span<float> state);
+
 class Filter final : public Block {
   public:
     static constexpr std::size_t MAX_SECTIONS = 4;

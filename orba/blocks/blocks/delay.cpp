@@ -454,8 +454,28 @@ void Delay::process(Frame& frame, std::size_t phase) {
 
     const double advanced = lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
     lfo_phase_ = advanced - std::trunc(advanced);
+    // A non-finite damping state comes from reading an infinity or NaN out of
+    // the line (or from an overflow in the loop), and it would feed itself back
+    // for good, so the whole line starts again from silence. Anything
+    // non-finite still in a line is read within one line length (making the
+    // state non-finite) or overwritten, and none of it lives past the slice in
+    // which it reaches the state: once the input is finite and the loop no
+    // longer overflows, the output is finite again within one line length plus
+    // one slice. Ping-pong lines feed each other, so they are cleared together.
+    // A finite state is never touched, so audio that never overflows keeps
+    // every bit.
+    bool poisoned = false;
     for (Line& line : lines_) {
         if (std::fabs(line.damping) < 1e-20f) line.damping = 0.0f;
+        poisoned = poisoned || !std::isfinite(line.damping);
+    }
+    if (poisoned) {
+        for (Line& line : lines_) {
+            if (pingpong_ || !std::isfinite(line.damping)) {
+                std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
+                line.damping = 0.0f;
+            }
+        }
     }
 }
 

@@ -284,9 +284,15 @@ void Dynamics::process(Frame& frame, std::size_t phase) {
         meter_ = -deepest;
         if (lookahead_ > 0 && ++position_ == lookahead_) position_ = 0;
     }
+    // A NaN in the level or gain memory would hold the gain at NaN, and an
+    // infinite mean square would pin the level, for good: each starts again
+    // from rest, so a finite input is measured afresh from the next slice on.
     for (std::size_t j = 0; j < channels; ++j) {
-        if (std::fabs(gain_db_[j]) < DENORMAL) gain_db_[j] = 0.0f;
-        if (std::fabs(mean_square_[j]) < DENORMAL) mean_square_[j] = 0.0f;
+        if (std::fabs(gain_db_[j]) < DENORMAL || !std::isfinite(gain_db_[j])) gain_db_[j] = 0.0f;
+        if (std::fabs(mean_square_[j]) < DENORMAL || !std::isfinite(mean_square_[j])) {
+            mean_square_[j] = 0.0f;
+        }
+        if (!std::isfinite(hpf_state_[j])) hpf_state_[j] = 0.0f;
     }
 }
 

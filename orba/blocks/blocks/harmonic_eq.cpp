@@ -182,9 +182,7 @@ void HarmonicEq::process(Frame& frame, std::size_t /*phase*/) {
             const std::size_t i = order_[a];
             biquad::run_section(bands_[i], &state[2 * i], frame.channel(ch), frame.frames);
         }
-        for (float& v : state) {
-            if (std::fabs(v) < 1e-20f) v = 0.0f;
-        }
+        biquad::settle(state);
     }
 }
 

@@ -83,7 +83,10 @@ void OnePole::process(Frame& frame, std::size_t /*phase*/) {
                 data[j] = s;
             }
         }
-        states_[ch] = std::fabs(s) < 1e-20f ? 0.0f : s;
+        // A non-finite state would never leave the recursion: it starts again
+        // from silence, so a finite input gives a finite output from the next
+        // slice on.
+        states_[ch] = std::fabs(s) < 1e-20f || !std::isfinite(s) ? 0.0f : s;
     }
 }
 
