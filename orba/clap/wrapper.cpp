@@ -359,27 +359,34 @@ bool Wrapper::activate(double sample_rate, std::uint32_t max_frames) noexcept {
     sample_rate_ = sample_rate;
     max_frames_ = std::max<std::uint32_t>(max_frames, 1);
     prepare();
+    // Activation is the one time a host may be told that the latency moved:
+    // what changed since it last heard, while active or not, is told now.
+    const std::uint32_t latency = latency_.load(std::memory_order_acquire);
+    if (latency_reported_.exchange(latency, std::memory_order_acq_rel) != latency &&
+        host_ != nullptr && host_latency_ != nullptr && host_latency_->changed != nullptr) {
+        host_latency_->changed(host_);
+    }
+    restart_requested_ = false;
     active_.store(true, std::memory_order_release);
     return true;
 }
 
+// A reset may move the latency while active; the main thread then asks for a
+// restart, as for any other change while active.
 void Wrapper::reset() noexcept {
-    if (active()) prepare();
+    if (active() && prepare()) request_callback();
 }
 
-// A latency change that comes with activation or reset is the host's to read
-// then, so both fields move together and nothing is announced.
-void Wrapper::prepare() noexcept {
+bool Wrapper::prepare() noexcept {
     params_->set_channels(channels_);
     inner_->prepare(ProcessSetup{
         .max_frames = max_frames_,
         .sample_rate = static_cast<float>(sample_rate_),
         .channels = channels_,
     });
-    const std::uint32_t latency = inner_->latency();
-    latency_.store(latency, std::memory_order_release);
-    latency_reported_.store(latency, std::memory_order_release);
     tail_.store(inner_->tail(), std::memory_order_release);
+    const std::uint32_t latency = inner_->latency();
+    return latency_.exchange(latency, std::memory_order_acq_rel) != latency;
 }
 
 void Wrapper::request_callback() const noexcept {
@@ -451,13 +458,16 @@ abi::clap_process_status Wrapper::process(const abi::clap_process& process) noex
     return abi::CLAP_PROCESS_CONTINUE;
 }
 
+// While active a host may not be told that the latency moved; it is asked,
+// once, to deactivate and activate again, and the activation tells it.
 void Wrapper::on_main_thread() noexcept {
     if (params_changed_.exchange(false, std::memory_order_acq_rel)) params_->notify();
+    if (!active() || restart_requested_) return;
     const std::uint32_t latency = latency_.load(std::memory_order_acquire);
-    const std::uint32_t reported = latency_reported_.exchange(latency, std::memory_order_acq_rel);
-    if (reported != latency && host_ != nullptr && host_latency_ != nullptr &&
-        host_latency_->changed != nullptr) {
-        host_latency_->changed(host_);
+    if (latency != latency_reported_.load(std::memory_order_acquire) && host_ != nullptr &&
+        host_latency_ != nullptr && host_->request_restart != nullptr) {
+        host_->request_restart(host_);
+        restart_requested_ = true;
     }
 }
 

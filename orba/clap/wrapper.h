@@ -160,7 +160,8 @@ class Wrapper {
     Wrapper(const abi::clap_plugin_descriptor* descriptor, const abi::clap_host* host,
             std::unique_ptr<Inner> inner);
 
-    void prepare() noexcept;
+    // Prepares the plug-in with the stored setup; true when its latency moved.
+    bool prepare() noexcept;
     bool decode(abi::clap_id id, Target& target) const noexcept;
     void request_callback() const noexcept;
 
@@ -176,7 +177,8 @@ class Wrapper {
     std::uint32_t max_frames_ = 4096;
     std::atomic<bool> active_{false};
     std::atomic<std::uint32_t> latency_{0};
-    std::atomic<std::uint32_t> latency_reported_{0};
+    std::atomic<std::uint32_t> latency_reported_{0};  // as the host last heard it
+    bool restart_requested_ = false;                  // main thread: since the last activation
     std::atomic<std::uint32_t> tail_{0};
     std::atomic<bool> params_changed_{false};
     const abi::clap_host_params* host_params_ = nullptr;

@@ -118,7 +118,9 @@ struct TestHost {
             }
             return nullptr;
         };
-        host.request_restart = [](const abi::clap_host*) {};
+        host.request_restart = [](const abi::clap_host* h) {
+            ++static_cast<TestHost*>(h->host_data)->restarts;
+        };
         host.request_process = [](const abi::clap_host*) {};
         host.request_callback = [](const abi::clap_host* h) {
             ++static_cast<TestHost*>(h->host_data)->callbacks;
@@ -143,6 +145,7 @@ struct TestHost {
     int callbacks = 0;
     std::vector<abi::clap_param_rescan_flags> rescans;
     int latency_changes = 0;
+    int restarts = 0;
 };
 
 // An input event list; events keep their addresses while the list grows.

@@ -449,31 +449,56 @@ TEST_F(ClapProbe, ChangedParametersAreNotifiedOnceFromTheMainThreadCallback) {
     EXPECT_EQ(host.latency_changes, 0);
 }
 
-TEST_F(ClapProbe, ALatencyChangeWhileProcessingIsAnnouncedFromTheMainThread) {
+// The host may hear of a latency change only inside activate: while active the
+// plug-in asks for a restart, once, and the activation that follows tells.
+TEST_F(ClapProbe, ALatencyChangeWhileActiveAsksForARestartAndTheNextActivationTells) {
     ASSERT_TRUE(activate());
-    ASSERT_EQ(set(id_of(Probe::LATENCY), 64.0), abi::CLAP_PROCESS_CONTINUE);
-    EXPECT_EQ(host.callbacks, 2) << "one for the parameter, one for the latency";
-    EXPECT_EQ(latency->get(plugin), 64u);
-    EXPECT_EQ(tail->get(plugin), 128u);
-    EXPECT_EQ(host.latency_changes, 0);
-    plugin->on_main_thread(plugin);
-    EXPECT_EQ(host.latency_changes, 1);
-    plugin->on_main_thread(plugin);
-    EXPECT_EQ(host.latency_changes, 1);
-
-    // A change that comes with a reset or an activation is not announced.
     Events events;
-    events.param(id_of(Probe::LATENCY), 32.0);
-    params->flush(plugin, events.list(), nullptr);
-    plugin->reset(plugin);
-    EXPECT_EQ(latency->get(plugin), 32u);
+    const struct {
+        const char* what;
+        double latency;
+        bool processed;  // else flushed, then reset
+        int restarts, changes;
+    } steps[] = {
+        {"while processing", 64.0, true, 1, 1},
+        {"with a reset", 32.0, false, 2, 2},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        const int callbacks = host.callbacks;
+        if (s.processed) {
+            ASSERT_EQ(set(id_of(Probe::LATENCY), s.latency), abi::CLAP_PROCESS_CONTINUE);
+        } else {
+            events.param(id_of(Probe::LATENCY), s.latency);
+            params->flush(plugin, events.list(), nullptr);
+            plugin->reset(plugin);
+        }
+        EXPECT_EQ(host.callbacks, callbacks + 2) << "one for the parameter, one for the latency";
+        EXPECT_EQ(latency->get(plugin), static_cast<std::uint32_t>(s.latency));
+        plugin->on_main_thread(plugin);
+        plugin->on_main_thread(plugin);
+        EXPECT_EQ(host.restarts, s.restarts);
+        EXPECT_EQ(host.latency_changes, s.changes - 1) << "never while active";
+        deactivate();
+        plugin->on_main_thread(plugin);
+        EXPECT_EQ(host.restarts, s.restarts) << "not while inactive";
+        ASSERT_TRUE(activate());
+        EXPECT_EQ(host.latency_changes, s.changes) << "inside activate";
+    }
+
+    // A change while inactive is told by the next activation, and an
+    // activation that changes nothing tells nothing.
     deactivate();
     events.param(id_of(Probe::LATENCY), 16.0);
     params->flush(plugin, events.list(), nullptr);
     ASSERT_TRUE(activate());
     EXPECT_EQ(latency->get(plugin), 16u);
+    EXPECT_EQ(host.latency_changes, 3);
+    deactivate();
+    ASSERT_TRUE(activate());
     plugin->on_main_thread(plugin);
-    EXPECT_EQ(host.latency_changes, 1);
+    EXPECT_EQ(host.latency_changes, 3);
+    EXPECT_EQ(host.restarts, 2);
 }
 
 TEST_F(ClapProbe, TheHostTransportBecomesTheProcessContext) {
