@@ -15,6 +15,7 @@
 #include "tools/clap-render/options.h"
 #include "tools/clap-render/report.h"
 #include "tools/clap-render/text.h"
+#include "tools/clap-render/units.h"
 
 namespace orba::render {
 namespace {
@@ -158,6 +159,48 @@ TEST(ClapRenderText, WritesNumbersWithoutASignedZeroAndComparesNamesLoosely) {
     EXPECT_EQ(name_key("Decay Time"), name_key("decay-time"));
     EXPECT_EQ(name_key("DECAY__TIME"), name_key("decay time"));
     EXPECT_NE(name_key("Decay"), name_key("Decay Time"));
+}
+
+TEST(ClapRenderUnits, ConvertsUnitsOfTheParametersFamilyAndRefusesOthers) {
+    const UnitContext ms{"Time", "ms", 20, 1000};
+    const UnitContext hz{"Damping", "Hz", 1000, 20000};
+    const UnitContext db{"Decay", "dB", -24, 0};
+    const UnitContext fraction{"Mix", "", 0, 1};
+    const UnitContext plain{"Ratio", "", 0, 4};
+    const UnitContext seconds{"Length", "s", 0, 60};
+    const UnitContext semitones{"Pitch", "st", -12, 12};
+    const UnitContext choice{"Mode", std::nullopt, 0, 1};
+    const std::tuple<std::string_view, const UnitContext*, std::string> cases[] = {
+        {"0.5s", &ms, "500"},
+        {"0.25 S", &ms, "250"},
+        {"250ms", &ms, "250"},
+        {"250", &ms, "250"},
+        {"+2kHz", &hz, "2000"},
+        {"6 khz", &hz, "6000"},
+        {"440Hz", &hz, "440"},
+        {"-6dB", &db, "-6"},
+        {"50%", &fraction, "0.5"},
+        {"0.5", &fraction, "0.5"},
+        {"1500ms", &seconds, "1.5"},
+        {"3st", &semitones, "3"},
+        {"PingPong", &choice, "PingPong"},
+        {"1", &choice, "1"},
+        {"loud", &ms, "loud"},
+        {"400Hz", &ms, "'400Hz' does not fit 'Time', which takes ms or s"},
+        {"400xyz", &ms, "'400xyz' does not fit 'Time', which takes ms or s"},
+        {"1s", &hz, "'1s' does not fit 'Damping', which takes Hz or kHz"},
+        {"50%", &db, "'50%' does not fit 'Decay', which takes dB"},
+        {"50%", &plain, "'50%' does not fit 'Ratio', which takes a plain number"},
+        {"1ms", &fraction, "'1ms' does not fit 'Mix', which takes a plain number or %"},
+        {"3dB", &semitones, "'3dB' does not fit 'Pitch', which takes st"},
+    };
+    for (const auto& [text, param, expected] : cases) {
+        const auto converted = in_parameter_unit(text, *param);
+        EXPECT_EQ(converted.ok() ? *converted : converted.error(), expected) << text;
+    }
+    EXPECT_EQ(shown_unit("400.00 ms"), "ms");
+    EXPECT_EQ(shown_unit("0.35"), "");
+    EXPECT_EQ(shown_unit("Normal"), std::nullopt);
 }
 
 TEST(ClapRenderDemo, IsTheSameFourSecondsEveryTimePeakingAtMinusSixDb) {

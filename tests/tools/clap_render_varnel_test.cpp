@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -206,12 +208,39 @@ TEST(ClapRenderVarnel, IsTheDefaultPluginAndReadsValuesAsAUserTypesThem) {
     }
 }
 
+TEST(ClapRenderVarnel, ReadsUnitsOfEachParametersFamily) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"time=0.5s", " 500.00 ms"},  {"time=1500ms", ""},  {"damping=6.5kHz", " 6500.00 Hz"},
+        {"decay=-9 dB", " -9.00 dB"}, {"mix=50%", " 0.50"}, {"feedback=45 %", " 0.45"},
+    };
+    for (const auto& [set, current] : cases) {
+        TempDir dir;
+        const Outcome run = run_tool(dir, {"--list", "--set", set});
+        if (current[0] == '\0') {
+            EXPECT_EQ(run.err, std::string("clap-render: '") + (std::strchr(set, '=') + 1) +
+                                   "' is outside the range of 'Time' (20.00 ms to 1000.00 ms)\n");
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << set << ": " << run.err;
+        const std::string name = std::string(" ") + char(std::toupper(set[0])) +
+                                 std::string(set + 1, std::strchr(set, '=')) + " ";
+        EXPECT_TRUE(line_with(run.out, name).ends_with(current))
+            << set << ": " << line_with(run.out, name);
+    }
+}
+
 TEST(ClapRenderVarnel, RefusesWhatVarnelDelayCannotTake) {
     const std::pair<Args, std::string> cases[] = {
         {{"--set", "mode=Ping Pong"},
          "clap-render: 'Varnel Delay' refuses 'Ping Pong' for 'Mode'\n"},
         {{"--set", "time=5s"},
          "clap-render: '5s' is outside the range of 'Time' (20.00 ms to 1000.00 ms)\n"},
+        {{"--set", "time=400Hz"},
+         "clap-render: '400Hz' does not fit 'Time', which takes ms or s\n"},
+        {{"--set", "mix=6dB"},
+         "clap-render: '6dB' does not fit 'Mix', which takes a plain number or %\n"},
+        {{"--ramp", "damping=1kHz:20ms"},
+         "clap-render: '20ms' does not fit 'Damping', which takes Hz or kHz\n"},
         {{"--impulse", "--channels", "65"},
          "clap-render: 'Varnel Delay' cannot take 65 channels (its input has 2)\n"},
     };

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "text.h"
+#include "units.h"
 
 namespace orba::render {
 namespace {
@@ -279,7 +280,13 @@ Result<double> Instance::parse_value(const ParamEntry& param, std::string_view t
     if (ext_params_->text_to_value == nullptr) {
         return fail(in_quotes(name_) + " cannot read parameter text");
     }
-    const std::string terminated(text);
+    // The plug-in reads the number and ignores the unit after it, so a unit is
+    // converted here first.
+    const UnitContext context{param.name, shown_unit(value_text(param, param.default_value)),
+                              param.min, param.max};
+    auto converted = in_parameter_unit(text, context);
+    if (!converted) return std::move(converted).take_error();
+    const std::string terminated = *converted;
     double value = 0.0;
     if (!ext_params_->text_to_value(plugin_, param.id, terminated.c_str(), &value) ||
         !std::isfinite(value)) {

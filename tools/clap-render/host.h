@@ -93,7 +93,8 @@ class Instance {
     // By CLAP id (a number), by name or by "module/name", ignoring case and
     // treating blanks, '-' and '_' alike.
     Result<const ParamEntry*> find_param(std::string_view key) const;
-    // The plug-in's own reading of `text`, which must land within the range.
+    // The plug-in's own reading of `text`, which must land within the range,
+    // after a unit of the parameter's family is converted to its own unit.
     Result<double> parse_value(const ParamEntry& param, std::string_view text) const;
     // The plug-in's own display of `value`, or the plain number when it has none.
     std::string value_text(const ParamEntry& param, double value) const;
