@@ -52,7 +52,8 @@ constexpr std::int64_t TAIL_CAP = 60 * 48000;  // clap-render's default --tail-m
 
 // Varnel Delay run the way clap-render runs it: parameters set before
 // preparation, blocks of `block` frames with the playing 120 BPM transport the
-// wrapper turns into a context, then silence for the tail it reports.
+// wrapper turns into a context, then silence for the tail it reports and on
+// until it has rung out.
 Audio process_directly(const Audio& input, std::uint32_t block,
                        const std::vector<std::pair<std::size_t, float>>& values) {
     const auto channels = static_cast<std::uint32_t>(input.channels);
@@ -68,9 +69,13 @@ Audio process_directly(const Audio& input, std::uint32_t block,
     std::vector<std::span<float>> spans(channels);
     Audio output{input.rate, input.channels, {}, input.format};
     const std::int64_t frames = static_cast<std::int64_t>(input.frames());
-    std::int64_t total = frames;
-    for (std::int64_t start = 0; start < total; start += block) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(block, total - start));
+    std::int64_t total = frames;  // then to the end of the reported tail, then to the cap
+    std::int64_t tail = -1;
+    bool ringing = false;  // on past the reported tail until 32 frames below -120 dBFS
+    std::int64_t quiet = 0;
+    std::uint32_t n = 0;
+    for (std::int64_t start = 0; start < total; start += n) {
+        n = static_cast<std::uint32_t>(std::min<std::int64_t>(block, total - start));
         for (std::uint32_t c = 0; c < channels; ++c) {
             for (std::uint32_t f = 0; f < n; ++f) {
                 const std::int64_t at = start + f;
@@ -90,11 +95,21 @@ Audio process_directly(const Audio& input, std::uint32_t block,
         context.playing = true;
         plugin.process(spans, context);
         for (std::uint32_t f = 0; f < n; ++f) {
-            for (std::uint32_t c = 0; c < channels; ++c)
+            bool silent = true;
+            for (std::uint32_t c = 0; c < channels; ++c) {
                 output.samples.push_back(planar[c][f]);
+                silent = silent && std::fabs(planar[c][f]) < 1e-6f;
+            }
+            quiet = silent ? quiet + 1 : 0;
+            if (ringing && quiet >= 32) return output;
         }
         if (start + n == frames) {
-            total = frames + std::min<std::int64_t>(plugin.tail_samples(), TAIL_CAP);
+            tail = std::min<std::int64_t>(plugin.tail_samples(), TAIL_CAP);
+            total = frames + tail;
+        }
+        if (start + n == frames + tail && tail > 0 && quiet < 32) {
+            ringing = true;
+            total = frames + TAIL_CAP;
         }
     }
     return output;
@@ -176,6 +191,47 @@ TEST(ClapRenderVarnel, RampOfMixMovesFromWetToDryAndEndsOnTheInput) {
     // glide is over.
     for (std::size_t i = (48000 - 256) * 2; i < input.samples.size(); ++i) {
         ASSERT_EQ(output.samples[i], input.samples[i]) << "sample " << i;
+    }
+}
+
+TEST(ClapRenderVarnel, TailRingsOutPastTheReportedOneAndAMixAtZeroHasNone) {
+    struct Case {
+        Args args;
+        std::size_t frames;  // 0: wherever the sound has rung out
+        const char* tail;    // in the summary
+    };
+    const Case cases[] = {
+        // The echo at 5512.5 frames rings on past the tail Varnel Delay reports.
+        {{"--impulse", "--rate", "22050", "--set", "time=250ms"}, 0, ""},
+        {{"--impulse", "--set", "mix=0"}, 1, "tail 0.00 s"},
+        {{"{dir}/in.wav", "--set", "mix=0%"}, 4800, "tail 0.00 s"},
+        {{"--impulse", "--set", "feedback=0.9", "--tail-max", "0.5"},
+         1 + 24000,
+         "tail 0.50 s (cut at --tail-max)"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        write_audio(dir / "in.wav", noise(4800, 2));
+        Args args;
+        for (const std::string& a : c.args)
+            args.push_back(a == "{dir}/in.wav" ? dir / "in.wav" : a);
+        args.insert(args.end(), {"-o", dir / "out.wav"});
+        const Outcome run = run_tool(dir, with_varnel(args));
+        ASSERT_EQ(run.status, 0) << args[0] << ": " << run.err;
+        EXPECT_NE(run.out.find(c.tail), std::string::npos) << run.out;
+        const Audio out = read_audio(dir / "out.wav");
+        if (c.frames != 0) {
+            EXPECT_EQ(out.frames(), c.frames) << run.out;
+            continue;
+        }
+        // Rung out: the last 32 frames below -120 dBFS, the one before them not.
+        ASSERT_GT(out.frames(), 33u);
+        auto loud = [&](std::size_t f) {
+            return std::fabs(out.at(f, 0)) >= 1e-6f || std::fabs(out.at(f, 1)) >= 1e-6f;
+        };
+        for (std::size_t f = out.frames() - 32; f < out.frames(); ++f)
+            EXPECT_FALSE(loud(f)) << "frame " << f << " of " << out.frames();
+        EXPECT_TRUE(loud(out.frames() - 33)) << run.out;
     }
 }
 

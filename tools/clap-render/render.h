@@ -35,7 +35,9 @@ struct RenderStats {
 using Progress = std::function<void(double)>;
 
 // Runs the active instance over the whole source and then over silence for the
-// plug-in's tail, writing the main output. The ramp's parameter takes its
+// plug-in's tail and on until the output has been below -120 dBFS for 32
+// frames (all within --tail-max), writing the main output. An output that is
+// its input unchanged, and silence after it, gets no tail. The ramp's parameter takes its
 // starting value before the first block (the caller applies it) and receives,
 // at the start of every block of input, the value the ramp has at that
 // block's last frame, so the last block of input runs at the end value.
