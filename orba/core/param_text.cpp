@@ -303,6 +303,9 @@ std::optional<T> parse_param_text_as(const ParamInfo& info, std::string_view tex
         if (unicode::is_white_space(d.c)) break;
         word_end += d.size;
     }
+    // A word that is a number by itself is taken whole: "inf" and "nan" end
+    // in letters, yet they are how every non-finite value is shown.
+    if (std::optional<T> whole = parse_number_as<T>(trimmed.substr(0, word_end))) return whole;
     std::size_t end = word_end;
     while (end > 0) {
         const unicode::Decoded d = unicode::decode_before(trimmed, end);

@@ -15,8 +15,9 @@ namespace orba {
 //   index; failing that, the whole text as a number.
 // - Toggle: "0", "off", "false" give 0 and "1", "on", "true" give 1 (A-Z in
 //   any case); anything else gives nothing.
-// - Float and Meter: the text up to its first white space, less every trailing
-//   alphabetic character or '%', as a number ("250 ms" 250, "-6dB" -6).
+// - Float and Meter: the text up to its first white space, as a number when it
+//   is one ("inf ms" infinity), else less every trailing alphabetic character
+//   or '%' ("250 ms" 250, "-6dB" -6).
 // The number comes back as written: not clamped, rounded or scaled by a unit
 // ("2 kHz" is 2, "50%" is 50). Text that is not valid UTF-8 gives nothing.
 std::optional<double> parse_param_text(const ParamInfo& info, std::string_view text);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace orba {
@@ -81,6 +82,25 @@ TEST(ParamText, FloatTextDropsItsUnitButKeepsTheNumberAsWritten) {
                                    {"1e+", std::nullopt},
                                    {"\xFFms", std::nullopt},
                                });
+}
+
+TEST(ParamText, EveryFloatValueShownParsesBackToAValueShownTheSame) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float max = std::numeric_limits<float>::max();
+    ParamInfo percent = float_info();
+    percent.unit = "%";
+    ParamInfo plain = float_info();
+    plain.unit = "";
+    for (const ParamInfo& info : {float_info(), percent, plain}) {
+        for (float value : {0.0f, -0.0f, 1e-45f, 0.005f, -6.0f, 123.456f, max, -max, inf, -inf,
+                            std::numeric_limits<float>::quiet_NaN()}) {
+            const std::string shown = info.display(value);
+            SCOPED_TRACE(testing::Message() << "shown '" << shown << "'");
+            const std::optional<float> back = parse_param_text_f32(info, shown);
+            ASSERT_TRUE(back.has_value());
+            EXPECT_EQ(info.display(*back), shown);
+        }
+    }
 }
 
 TEST(ParamText, ChoiceTextMatchesNamesIgnoringAsciiCaseThenFallsBackToANumber) {
