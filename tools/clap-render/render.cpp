@@ -26,6 +26,7 @@ Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writ
     // parameters, the tail has rung out.
     constexpr double QUIET = 1e-6;
     constexpr std::int64_t QUIET_FRAMES = 32;
+    constexpr std::uint32_t RAMP_STEP = 32;
     std::int64_t quiet_run = 0;
     bool stop_when_quiet = false;
     // Whether every output frame so far was its input frame unchanged. Such a
@@ -112,25 +113,42 @@ Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writ
         if (!got) return std::move(got).take_error();
         const auto frames = static_cast<std::uint32_t>(*got);
         if (frames == 0) break;
-        for (std::uint32_t c = 0; c < in_channels; ++c) {
-            float* channel = instance.input(c);
-            for (std::uint32_t f = 0; f < frames; ++f)
-                channel[f] = in[f * file_channels + c];
-        }
-        changes.clear();
-        if (settings.ramp != nullptr) {
-            const std::int64_t last = read_frames + frames - 1;
-            const double t = input_frames > 1
-                                 ? static_cast<double>(last) / static_cast<double>(input_frames - 1)
-                                 : 1.0;
-            const double value =
-                settings.ramp_from + (settings.ramp_to - settings.ramp_from) * std::min(t, 1.0);
-            changes.push_back({settings.ramp, value, 0});
-        }
-        if (auto done = run(frames, changes, INT64_MAX); !done) return std::move(done).take_error();
-        for (std::uint32_t f = 0; unchanged && f < frames; ++f) {
-            for (std::uint32_t c = 0; c < file_channels; ++c)
-                unchanged = unchanged && instance.output(c)[f] == in[f * file_channels + c];
+        // A ramp moves in steps of one control period of the plug-in, counted
+        // from the input's start, so it sounds the same at any block size.
+        const std::uint32_t step = RAMP_STEP;
+        for (std::uint32_t begin = 0; begin < frames;) {
+            std::uint32_t n = frames - begin;
+            if (settings.ramp != nullptr) {
+                n = std::min<std::uint32_t>(
+                    n, step - static_cast<std::uint32_t>((read_frames + begin) % step));
+            }
+            for (std::uint32_t c = 0; c < in_channels; ++c) {
+                float* channel = instance.input(c);
+                for (std::uint32_t f = 0; f < n; ++f)
+                    channel[f] = in[(begin + f) * file_channels + c];
+            }
+            changes.clear();
+            if (settings.ramp != nullptr) {
+                // The value at the end of the step, even when a host block
+                // ends within it.
+                const std::int64_t last =
+                    std::min<std::int64_t>((read_frames + begin) / step * step + step,
+                                           input_frames) - 1;
+                const double t = input_frames > 1 ? static_cast<double>(last) /
+                                                        static_cast<double>(input_frames - 1)
+                                                  : 1.0;
+                const double value =
+                    settings.ramp_from + (settings.ramp_to - settings.ramp_from) * std::min(t, 1.0);
+                changes.push_back({settings.ramp, value, 0});
+            }
+            if (auto done = run(n, changes, INT64_MAX); !done) return std::move(done).take_error();
+            for (std::uint32_t f = 0; unchanged && f < n; ++f) {
+                for (std::uint32_t c = 0; c < file_channels; ++c) {
+                    unchanged =
+                        unchanged && instance.output(c)[f] == in[(begin + f) * file_channels + c];
+                }
+            }
+            begin += n;
         }
         read_frames += frames;
     }

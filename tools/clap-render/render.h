@@ -37,10 +37,12 @@ using Progress = std::function<void(double)>;
 // Runs the active instance over the whole source and then over silence for the
 // plug-in's tail and on until the output has been below -120 dBFS for 32
 // frames (all within --tail-max), writing the main output. An output that is
-// its input unchanged, and silence after it, gets no tail. The ramp's parameter takes its
-// starting value before the first block (the caller applies it) and receives,
-// at the start of every block of input, the value the ramp has at that
-// block's last frame, so the last block of input runs at the end value.
+// its input unchanged, and silence after it, gets no tail.
+//
+// The ramp's parameter takes its starting value before the first block (the
+// caller applies it). While it ramps, blocks are split every 32 frames of
+// input, and each piece starts with the value the ramp has at its last frame,
+// so the last frames of input run at the end value.
 Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writer,
                            const RenderSettings& settings, const Progress& progress,
                            const std::atomic<bool>& cancel);
