@@ -107,12 +107,26 @@ TEST(ClapRenderFormat, FollowsTheOutputNameAndKeepsTheInputsEncodingWhereItFits)
         {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.FLAC", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
         {SF_FORMAT_FLAC | SF_FORMAT_PCM_24, "o.aif", false, SF_FORMAT_AIFF | SF_FORMAT_PCM_24},
         {SF_FORMAT_WAV | SF_FORMAT_FLOAT, "o.flac", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.out", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.flac", true, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "/dev/null", false, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "-", true, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.aiff", true, SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "o.flac", true, 0},  // FLAC holds no floats
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.mp3", false, 0},
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.out", false, 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(output_format(c.input, c.path, c.float_output, 48000, 2), c.expected) << c.path;
+        const auto format = output_format(c.input, c.path, c.float_output, 48000, 2);
+        EXPECT_EQ(format.ok() ? *format : 0, c.expected) << c.path;
     }
+    EXPECT_EQ(output_format(SF_FORMAT_WAV | SF_FORMAT_PCM_16, "o.flac", false, 48000, 10).error(),
+              "cannot write 'o.flac': FLAC cannot hold 10 channels at 48000 Hz");
+    const std::pair<int, const char*> names[] = {
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_24, "WAV 24-bit"},
+        {SF_FORMAT_FLAC | SF_FORMAT_PCM_16, "FLAC 16-bit"},
+        {SF_FORMAT_AIFF | SF_FORMAT_FLOAT, "AIFF 32-bit float"},
+    };
+    for (const auto& [format, name] : names)
+        EXPECT_EQ(format_name(format), name);
 }
 
 TEST(ClapRenderFormat, AnUncommittedOutputLeavesNothingBehind) {
@@ -142,14 +156,16 @@ TEST(ClapRenderReport, SummarisesLengthLevelsAndTail) {
     stats.peak = 0.5;
     stats.sum_squares = 0.01 * 0.01 * 192000;  // RMS 0.01
     stats.samples = 192000;
-    EXPECT_EQ(summary_line("out.wav", stats, 48000, 2),
-              "out.wav: 2.00 s, 48000 Hz, 2 channels, peak -6.0 dBFS, RMS -40.0 dBFS, tail 0.50 s");
+    EXPECT_EQ(summary_line("out.wav", stats, 48000, 2, "WAV 24-bit"),
+              "out.wav: 2.00 s, 48000 Hz, 2 channels, peak -6.0 dBFS, RMS -40.0 dBFS, tail 0.50 s, "
+              "WAV 24-bit");
+    EXPECT_EQ(clipping_warning(stats, "WAV 24-bit"), "");
     stats = {};
     stats.tail_cut = true;
     stats.latency = 64;
-    EXPECT_EQ(summary_line("x.wav", stats, 44100, 1),
+    EXPECT_EQ(summary_line("x.wav", stats, 44100, 1, "FLAC 16-bit"),
               "x.wav: 0.00 s, 44100 Hz, 1 channel, peak -inf dBFS, RMS -inf dBFS, tail 0.00 s "
-              "(cut at --tail-max), latency of 64 frames compensated");
+              "(cut at --tail-max), FLAC 16-bit, latency of 64 frames compensated");
 }
 
 TEST(ClapRenderText, WritesNumbersWithoutASignedZeroAndComparesNamesLoosely) {

@@ -444,6 +444,16 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
          "cannot read '{dir}/empty.wav': it holds no audio (0 frames)",
          1},
         {"empty standard input", {"-"}, "cannot read standard input: it is empty", 1},
+        {"extension it cannot write",
+         {"{dir}/in.wav", "-o", "{dir}/out.mp3"},
+         "cannot write '{dir}/out.mp3': clap-render writes .wav, .flac, .aif(f), .caf, .w64, .rf64 "
+         "and .au files, not .mp3",
+         1},
+        {"float into FLAC",
+         {"--float", "{dir}/in.wav", "-o", "{dir}/out.flac"},
+         "cannot write '{dir}/out.flac': FLAC cannot hold 32-bit float samples (--float); name a "
+         ".wav, .aiff or .caf file",
+         1},
         {"missing output folder",
          {"{dir}/in.wav", "{dir}/nowhere/out.wav"},
          "the output folder '{dir}/nowhere' does not exist",
@@ -487,7 +497,9 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
             args.push_back(expand(a, d));
         args.insert(args.end(), {"-o", dir / "out.wav"});
         if (std::string(c.what) == "missing output folder" ||
-            std::string(c.what) == "output over input") {
+            std::string(c.what) == "output over input" ||
+            std::string(c.what) == "extension it cannot write" ||
+            std::string(c.what) == "float into FLAC") {
             args.resize(args.size() - 2);
         }
         const Outcome run = run_tool(dir, with_plugin("test.gain", args));

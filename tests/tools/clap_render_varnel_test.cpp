@@ -308,6 +308,37 @@ TEST(ClapRenderVarnel, TailRingsOutPastTheReportedOneAndAMixAtZeroHasNone) {
     }
 }
 
+TEST(ClapRenderVarnel, NamesTheFormatAndWarnsOfClippingOnlyWhereItClips) {
+    TempDir dir;
+    Audio loud = noise(24000, 2);
+    for (float& s : loud.samples)
+        s = s < 0.0f ? -1.0f : 1.0f;
+    loud.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    write_audio(dir / "loud.wav", loud);
+    const std::tuple<Args, const char*, bool> cases[] = {
+        {{}, ", WAV 16-bit", true},
+        {{"--float"}, ", WAV 32-bit float", false},
+        {{"-o", dir / "out.aiff"}, ", AIFF 16-bit", true},
+    };
+    for (const auto& [extra, format, clips] : cases) {
+        Args args{"--plugin", VARNEL_DELAY_CLAP, "-q", "--set", "mix=100%", dir / "loud.wav"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Outcome run = run_tool(dir, args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(format), std::string::npos) << run.out;
+        if (!clips) {
+            EXPECT_EQ(run.err, "");
+            continue;
+        }
+        EXPECT_TRUE(run.err.starts_with("clap-render: warning: ")) << run.err;
+        EXPECT_NE(run.err.find(std::string(" samples were clipped at full scale in ") +
+                               (format + 2) + " (peak "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_TRUE(run.err.ends_with(" dBFS); --float keeps them\n")) << run.err;
+    }
+}
+
 std::string line_with(const std::string& text, const std::string& word) {
     std::size_t start = 0;
     while (start < text.size()) {

@@ -200,14 +200,32 @@ class MemorySource final : public Source {
     std::size_t position_ = 0;
 };
 
-int container_for(const std::string& path) {
+struct Container {
+    std::string_view extension;
+    int major;
+    std::string_view name;
+};
+
+constexpr Container CONTAINERS[] = {
+    {".wav", SF_FORMAT_WAV, "WAV"},    {".flac", SF_FORMAT_FLAC, "FLAC"},
+    {".aif", SF_FORMAT_AIFF, "AIFF"},  {".aiff", SF_FORMAT_AIFF, "AIFF"},
+    {".aifc", SF_FORMAT_AIFF, "AIFF"}, {".caf", SF_FORMAT_CAF, "CAF"},
+    {".w64", SF_FORMAT_W64, "W64"},    {".rf64", SF_FORMAT_RF64, "RF64"},
+    {".au", SF_FORMAT_AU, "AU"},       {".snd", SF_FORMAT_AU, "AU"},
+};
+
+std::string extension_of(const std::string& path) {
     std::string ext = fs::path(path).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ext == ".wav") return SF_FORMAT_WAV;
-    if (ext == ".flac") return SF_FORMAT_FLAC;
-    if (ext == ".aif" || ext == ".aiff") return SF_FORMAT_AIFF;
-    return 0;
+    return ext;
+}
+
+std::string_view container_name(int major) {
+    for (const Container& c : CONTAINERS) {
+        if (c.major == major) return c.name;
+    }
+    return major == SF_FORMAT_WAVEX ? "WAV" : major == SF_FORMAT_OGG ? "Ogg" : "audio";
 }
 
 bool format_ok(int format, double sample_rate, std::uint32_t channels) {
@@ -276,12 +294,74 @@ std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sam
     return std::make_unique<MemorySource>(std::move(interleaved), sample_rate, channels);
 }
 
-int output_format(int input_format, const std::string& output_path, bool float_output,
-                  double sample_rate, std::uint32_t channels) {
-    if (float_output) return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+std::string format_name(int format) {
+    std::string name(container_name(format & SF_FORMAT_TYPEMASK));
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+            return name + " 8-bit";
+        case SF_FORMAT_PCM_16:
+            return name + " 16-bit";
+        case SF_FORMAT_PCM_24:
+            return name + " 24-bit";
+        case SF_FORMAT_PCM_32:
+            return name + " 32-bit";
+        case SF_FORMAT_FLOAT:
+            return name + " 32-bit float";
+        case SF_FORMAT_DOUBLE:
+            return name + " 64-bit float";
+        case SF_FORMAT_VORBIS:
+            return name + " Vorbis";
+        case SF_FORMAT_OPUS:
+            return name + " Opus";
+        case SF_FORMAT_ULAW:
+            return name + " u-law";
+        case SF_FORMAT_ALAW:
+            return name + " A-law";
+        default:
+            return name;
+    }
+}
+
+bool is_integer_format(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_VORBIS:
+        case SF_FORMAT_OPUS:
+            return false;
+        default:
+            return true;
+    }
+}
+
+Result<int> output_format(int input_format, const std::string& output_path, bool float_output,
+                          double sample_rate, std::uint32_t channels) {
+    const std::string ext = extension_of(output_path);
+    int major = 0;
+    for (const Container& c : CONTAINERS) {
+        if (c.extension == ext) major = c.major;
+    }
+    // A name without an extension (a device, a FIFO, standard output) takes
+    // the input's container; an extension this tool cannot write is no
+    // promise to break.
+    if (major == 0 && !ext.empty() && output_path != "-") {
+        return fail("cannot write " + in_quotes(output_path) +
+                    ": clap-render writes .wav, .flac, "
+                    ".aif(f), .caf, .w64, .rf64 and .au files, not " +
+                    ext);
+    }
     const int input_major = input_format & SF_FORMAT_TYPEMASK;
-    int major = container_for(output_path);
-    if (major == 0) major = input_major != 0 ? input_major : SF_FORMAT_WAV;
+    if (major == 0) major = input_major != 0 && !float_output ? input_major : SF_FORMAT_WAV;
+    if (major == SF_FORMAT_WAVEX) major = SF_FORMAT_WAV;
+    const std::string holds = std::string(container_name(major)) + " cannot hold ";
+    if (float_output) {
+        if (!format_ok(major | SF_FORMAT_FLOAT, sample_rate, channels)) {
+            return fail("cannot write " + in_quotes(output_path) + ": " + holds +
+                        "32-bit float samples (--float); name a .wav, .aiff or .caf file");
+        }
+        return major | SF_FORMAT_FLOAT;
+    }
     int format = 0;
     if (input_format == 0) {
         format = major | SF_FORMAT_FLOAT;
@@ -293,7 +373,9 @@ int output_format(int input_format, const std::string& output_path, bool float_o
     for (int candidate : {format, major | SF_FORMAT_PCM_24, major | SF_FORMAT_PCM_16}) {
         if (format_ok(candidate, sample_rate, channels)) return candidate;
     }
-    return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    return fail("cannot write " + in_quotes(output_path) + ": " + holds + std::to_string(channels) +
+                (channels == 1 ? " channel" : " channels") + " at " +
+                std::to_string(static_cast<long>(sample_rate)) + " Hz");
 }
 
 std::string temporary_name(const std::string& path) {

@@ -33,12 +33,18 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path);
 std::unique_ptr<Source> memory_source(std::vector<float> interleaved, double sample_rate,
                                       std::uint32_t channels);
 
-// libsndfile's format code for the output: 32-bit float WAV when asked or when
-// the input was generated; otherwise the container the output name's extension
-// names (the input's when it names none) with the input's sample encoding, or
-// 24-bit PCM when that container cannot hold it.
-int output_format(int input_format, const std::string& output_path, bool float_output,
-                  double sample_rate, std::uint32_t channels);
+// libsndfile's format code for the output: the container the output name's
+// extension names (the input's, or WAV, when it names none) with the input's
+// sample encoding, or 24-bit then 16-bit PCM when that container cannot hold
+// it; 32-bit float for generated input or when asked. An extension it cannot
+// write, or a container that cannot hold what is asked, fails.
+Result<int> output_format(int input_format, const std::string& output_path, bool float_output,
+                          double sample_rate, std::uint32_t channels);
+
+// "WAV 24-bit", "FLAC 16-bit", "AIFF 32-bit float".
+std::string format_name(int format);
+// Whether samples beyond full scale are clipped when written.
+bool is_integer_format(int format);
 
 // A file held in memory, read or written by libsndfile as if it were on disk.
 struct MemoryFile {

@@ -191,9 +191,10 @@ Result<Done> run(const Options& options) {
         return active;
 
     const std::uint32_t out_channels = plugin.output_channels();
-    const int format = output_format(source->format(), output, options.float_output,
-                                     source->sample_rate(), out_channels);
-    auto writer = AudioWriter::create(output, format, source->sample_rate(), out_channels);
+    auto format = output_format(source->format(), output, options.float_output,
+                                source->sample_rate(), out_channels);
+    if (!format) return std::move(format).take_error();
+    auto writer = AudioWriter::create(output, *format, source->sample_rate(), out_channels);
     if (!writer) return std::move(writer).take_error();
 
     ProgressBar bar(!options.quiet && ::isatty(STDERR_FILENO) != 0);
@@ -203,13 +204,19 @@ Result<Done> run(const Options& options) {
     bar.finish();
     if (!stats) return std::move(stats).take_error();
     if (auto committed = (*writer)->commit(); !committed) return committed;
-    const std::string line = summary_line(output == "-" ? "standard output" : output, *stats,
-                                          source->sample_rate(), out_channels);
+    const std::string line =
+        summary_line(output == "-" ? "standard output" : output, *stats, source->sample_rate(),
+                     out_channels, format_name(*format));
     // Standard output may be carrying the audio itself.
     if (output == "-") {
         std::fputs((line + "\n").c_str(), stderr);
     } else {
         print_line(line);
+    }
+    if (is_integer_format(*format) && stats->over > 0) {
+        std::fputs(
+            ("clap-render: " + clipping_warning(*stats, format_name(*format)) + "\n").c_str(),
+            stderr);
     }
     return Done{};
 }

@@ -67,6 +67,7 @@ Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writ
                 out[static_cast<std::size_t>(f) * out_channels + c] = sample;
                 const double magnitude = std::fabs(static_cast<double>(sample));
                 stats.peak = std::max(stats.peak, magnitude);
+                if (magnitude > 1.0) ++stats.over;
                 stats.sum_squares += magnitude * magnitude;
                 quiet = quiet && magnitude < QUIET;
             }
@@ -133,7 +134,8 @@ Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writ
                 // ends within it.
                 const std::int64_t last =
                     std::min<std::int64_t>((read_frames + begin) / step * step + step,
-                                           input_frames) - 1;
+                                           input_frames) -
+                    1;
                 const double t = input_frames > 1 ? static_cast<double>(last) /
                                                         static_cast<double>(input_frames - 1)
                                                   : 1.0;

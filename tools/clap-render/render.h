@@ -27,6 +27,7 @@ struct RenderStats {
     bool tail_cut = false;         // the plug-in's tail was longer than allowed
     std::uint32_t latency = 0;     // compensated: the output lines up with the input
     double peak = 0.0;
+    std::uint64_t over = 0;  // samples beyond full scale
     double sum_squares = 0.0;
     std::uint64_t samples = 0;
 };

@@ -39,7 +39,7 @@ std::string dbfs(double level) {
 }
 
 std::string summary_line(const std::string& path, const RenderStats& stats, double sample_rate,
-                         std::uint32_t channels) {
+                         std::uint32_t channels, const std::string& format) {
     const double rms =
         stats.samples > 0 ? std::sqrt(stats.sum_squares / static_cast<double>(stats.samples)) : 0.0;
     std::string line = path + ": " + fixed(static_cast<double>(stats.frames) / sample_rate, 2) +
@@ -48,10 +48,18 @@ std::string summary_line(const std::string& path, const RenderStats& stats, doub
                        ", RMS " + dbfs(rms) + ", tail " +
                        fixed(static_cast<double>(stats.tail_frames) / sample_rate, 2) + " s";
     if (stats.tail_cut) line += " (cut at --tail-max)";
+    line += ", " + format;
     if (stats.latency > 0) {
         line += ", latency of " + std::to_string(stats.latency) + " frames compensated";
     }
     return line;
+}
+
+std::string clipping_warning(const RenderStats& stats, const std::string& format) {
+    if (stats.over == 0) return "";
+    return "warning: " + std::to_string(stats.over) +
+           (stats.over == 1 ? " sample was" : " samples were") + " clipped at full scale in " +
+           format + " (peak " + dbfs(stats.peak) + "); --float keeps them";
 }
 
 }  // namespace orba::render
