@@ -62,6 +62,7 @@ TEST(ClapRenderOptions, RejectsWhatItCannotUseWithOneMessage) {
         {{"--ramp", "mix=:1"}, "--ramp wants NAME=FROM:TO, not 'mix=:1'"},
         {{"--ramp", "mix=0:1", "--ramp", "time=1:2"}, "only one parameter can be ramped"},
         {{"--set"}, "option --set needs a value"},
+        {{"a.wav", "--loud"}, "unknown option '--loud' (see --help)"},
         {{"--float=yes"}, "option --float takes no value"},
         {{"--volume", "3"}, "unknown option '--volume' (see --help)"},
         {{"a.wav", "b.wav", "c.wav"}, "too many file names: 'c.wav'"},

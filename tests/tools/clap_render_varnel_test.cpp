@@ -402,7 +402,7 @@ TEST(ClapRenderVarnel, RefusesWhatVarnelDelayCannotTake) {
         {{"--ramp", "damping=1kHz:20ms"},
          "clap-render: '20ms' does not fit 'Damping', which takes Hz or kHz\n"},
         {{"--impulse", "--channels", "65"},
-         "clap-render: 'Varnel Delay' cannot take 65 channels (its input has 2)\n"},
+         "clap-render: 'Varnel Delay' cannot take 65 channels (it takes 1 to 64)\n"},
     };
     for (const auto& [args, message] : cases) {
         TempDir dir;

@@ -266,6 +266,10 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
         const auto status = fs::status(path, ec);
         if (!fs::exists(status)) return fail("cannot read " + name + ": no such file");
         if (fs::is_directory(status)) return fail("cannot read " + name + ": it is a folder");
+        // libsndfile would call an unreadable file "not an audio file".
+        if (::access(path.c_str(), R_OK) != 0) {
+            return fail("cannot read " + name + ": " + std::strerror(errno));
+        }
         file = sf_open(path.c_str(), SFM_READ, &info);
     }
     if (file == nullptr) {
@@ -529,12 +533,16 @@ Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>
 
 Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec))
-        return fail("cannot read " + in_quotes(path) + ": no such file");
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) return fail("cannot read " + in_quotes(path) + ": no such file");
+    if (fs::is_directory(status))
+        return fail("cannot read " + in_quotes(path) + ": it is a folder");
     std::ifstream in(path, std::ios::binary);
+    if (!in) return fail("cannot read " + in_quotes(path) + ": " + std::strerror(errno));
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
     if (in.bad()) return fail("cannot read " + in_quotes(path));
+    if (bytes.empty()) return fail("cannot read " + in_quotes(path) + ": it is empty");
     return bytes;
 }
 

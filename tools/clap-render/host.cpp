@@ -404,6 +404,43 @@ std::uint32_t Instance::output_channels() const {
     return list.empty() ? 0 : list.front().channel_count;
 }
 
+std::string Instance::accepted_channels(std::uint32_t limit) const {
+    const bool has_input = !ports(true).empty();
+    auto accepts = [&](std::uint32_t channels) {
+        if ((!has_input || input_channels() == channels) && output_channels() == channels) {
+            return true;
+        }
+        if (ext_configurable_ == nullptr || ext_configurable_->can_apply_configuration == nullptr) {
+            return false;
+        }
+        std::vector<abi::clap_audio_port_configuration_request> requests;
+        for (bool is_input : {true, false}) {
+            if (is_input && !has_input) continue;
+            requests.push_back({is_input, 0, channels, port_type_for(channels), nullptr});
+        }
+        return ext_configurable_->can_apply_configuration(
+            plugin_, requests.data(), static_cast<std::uint32_t>(requests.size()));
+    };
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;
+    for (std::uint32_t n = 1; n <= limit; ++n) {
+        if (!accepts(n)) continue;
+        if (!runs.empty() && runs.back().second + 1 == n) {
+            runs.back().second = n;
+        } else {
+            runs.emplace_back(n, n);
+        }
+    }
+    if (runs.empty()) return "none";
+    std::string text;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (i > 0) text += i + 1 == runs.size() ? " and " : ", ";
+        const auto [first, last] = runs[i];
+        text += std::to_string(first);
+        if (last != first) text += (last == first + 1 ? ", " : " to ") + std::to_string(last);
+    }
+    return text;
+}
+
 Result<Done> Instance::configure(std::uint32_t channels) {
     if (ports(false).empty()) return fail(in_quotes(name_) + " has no audio output");
     const bool has_input = !ports(true).empty();
@@ -424,7 +461,7 @@ Result<Done> Instance::configure(std::uint32_t channels) {
     }
     if (has_input && input_channels() != channels) {
         return fail(in_quotes(name_) + " cannot take " + channel_count_text(channels) +
-                    " (its input has " + std::to_string(input_channels()) + ")");
+                    " (it takes " + accepted_channels() + ")");
     }
     if (output_channels() == 0) return fail(in_quotes(name_) + " has an output of no channels");
     return Done{};

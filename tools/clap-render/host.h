@@ -110,6 +110,9 @@ class Instance {
     Result<Done> configure(std::uint32_t channels);
     std::uint32_t input_channels() const;
     std::uint32_t output_channels() const;
+    // The channel counts configure() can set, asked of the plug-in for every
+    // count up to `limit`: "1 to 64", "2", "1, 2 and 4 to 8".
+    std::string accepted_channels(std::uint32_t limit = 1024) const;
 
     Result<Done> activate(double sample_rate, std::uint32_t max_frames);
     std::uint32_t latency() const;

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -79,6 +80,14 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
             for (++i; i < args.size(); ++i)
                 positional.push_back(args[i]);
         } else if (arg.starts_with("-") && arg.size() > 1) {
+            static constexpr std::string_view WITH_VALUE[] = {
+                "--plugin",   "--plugin-id",  "-o",          "--output", "--set",
+                "--ramp",     "--block",      "--tail-max",  "--bpm",    "--rate",
+                "--channels", "--save-state", "--load-state"};
+            if (std::find(std::begin(WITH_VALUE), std::end(WITH_VALUE), arg) ==
+                std::end(WITH_VALUE)) {
+                return fail("unknown option " + in_quotes(arg) + " (see --help)");
+            }
             const auto v = value();
             if (!v) return fail("option " + std::string(arg) + " needs a value");
             if (arg == "--plugin") {
