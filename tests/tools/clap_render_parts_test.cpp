@@ -12,6 +12,7 @@
 #include "render_support.h"
 #include "tools/clap-render/audio_file.h"
 #include "tools/clap-render/demo_input.h"
+#include "tools/clap-render/echoes.h"
 #include "tools/clap-render/options.h"
 #include "tools/clap-render/report.h"
 #include "tools/clap-render/text.h"
@@ -218,6 +219,30 @@ TEST(ClapRenderUnits, ConvertsUnitsOfTheParametersFamilyAndRefusesOthers) {
     EXPECT_EQ(shown_unit("400.00 ms"), "ms");
     EXPECT_EQ(shown_unit("0.35"), "");
     EXPECT_EQ(shown_unit("Normal"), std::nullopt);
+}
+
+TEST(ClapRenderEchoes, FindsTheLoudestPeaksStandingClearInTimeOrder) {
+    // Spikes on silence, one per channel or on both: frame, level per channel.
+    const std::tuple<std::int64_t, float, float> spikes[] = {
+        {0, 1.0f, 1.0f},      {4800, 0.5f, 0.0f},  {4900, 0.25f, 0.0f},  // 100 ms, 2 ms later
+        {9600, 0.0f, 0.125f}, {14400, 0.1f, 0.1f}, {19200, 1e-5f, 1e-5f},
+    };
+    Envelope envelope(48000, 2);
+    for (std::int64_t f = 0; f < 24000; ++f) {
+        for (std::uint32_t c = 0; c < 2; ++c)
+            envelope.add(f, c, 0.0f);
+    }
+    for (const auto& [frame, left, right] : spikes) {
+        envelope.add(frame, 0, left);
+        envelope.add(frame, 1, right);
+    }
+    EXPECT_EQ(echo_table(strongest_echoes(envelope, 4)),
+              "       time     level  channel\n"
+              "    0.00 ms    0.0 dB  all\n"
+              "  100.00 ms   -6.0 dB  1\n"
+              "  200.00 ms  -18.1 dB  2\n"
+              "  300.00 ms  -20.0 dB  all\n");
+    EXPECT_EQ(strongest_echoes(envelope, 2).size(), 2u);
 }
 
 TEST(ClapRenderDemo, IsTheSameFourSecondsEveryTimePeakingAtMinusSixDb) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -337,6 +338,81 @@ TEST(ClapRenderVarnel, NamesTheFormatAndWarnsOfClippingOnlyWhereItClips) {
             << run.err;
         EXPECT_TRUE(run.err.ends_with(" dBFS); --float keeps them\n")) << run.err;
     }
+}
+
+// Whether `xml` is well formed: one root, every tag closed in order, quoted
+// attributes, and '&' only in the five entities.
+bool well_formed(const std::string& xml) {
+    std::vector<std::string> open;
+    bool root_seen = false;
+    for (std::size_t i = 0; i < xml.size();) {
+        if (xml[i] == '&') {
+            const std::size_t end = xml.find(';', i);
+            const std::string entity = end == std::string::npos ? "" : xml.substr(i, end - i + 1);
+            if (entity != "&amp;" && entity != "&lt;" && entity != "&gt;" && entity != "&quot;" &&
+                entity != "&apos;") {
+                return false;
+            }
+            i = end + 1;
+            continue;
+        }
+        if (xml[i] != '<') {
+            if (open.empty() && xml[i] != '\n' && xml[i] != ' ') return false;
+            ++i;
+            continue;
+        }
+        const std::size_t end = xml.find('>', i);
+        if (end == std::string::npos) return false;
+        std::string tag = xml.substr(i + 1, end - i - 1);
+        i = end + 1;
+        if (tag.starts_with("?")) continue;
+        if (std::count(tag.begin(), tag.end(), '"') % 2 != 0) return false;
+        if (tag.starts_with("/")) {
+            if (open.empty() || open.back() != tag.substr(1)) return false;
+            open.pop_back();
+            continue;
+        }
+        const bool empty = tag.ends_with("/");
+        const std::string name = tag.substr(0, tag.find_first_of(" /"));
+        if (open.empty() && root_seen) return false;
+        root_seen = true;
+        if (!empty) open.push_back(name);
+    }
+    return root_seen && open.empty();
+}
+
+TEST(ClapRenderVarnel, PlotLabelsTheEchoesItsTableLists) {
+    TempDir dir;
+    const Outcome run = run_tool(dir, with_varnel({"--impulse", "--echoes", "--plot",
+                                                   dir / "ir.svg", "-o", dir / "ir.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string svg = read_text(dir / "ir.svg");
+    EXPECT_TRUE(well_formed(svg)) << svg.substr(0, 400);
+
+    std::vector<std::string> labels;
+    for (std::size_t at = svg.find("class=\"echo\""); at != std::string::npos;
+         at = svg.find("class=\"echo\"", at + 1)) {
+        const std::size_t start = svg.find('>', at) + 1;
+        labels.push_back(svg.substr(start, svg.find('<', start) - start));
+    }
+    std::vector<std::string> rows;
+    const std::size_t table = run.out.find("Strongest echoes:\n");
+    ASSERT_NE(table, std::string::npos) << run.out;
+    std::istringstream lines(run.out.substr(table));
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string time, ms, level, db, channel;
+        words >> time >> ms >> level >> db >> channel;
+        rows.push_back(time + " " + ms + ", " + level + " " + db);
+    }
+    EXPECT_EQ(labels, rows);
+    // The impulse itself and the outermost delay's echo, at 400 ms.
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0], "0.00 ms, -3.7 dB");
+    EXPECT_TRUE(rows[1].starts_with("400.00 ms, ")) << rows[1];
 }
 
 std::string line_with(const std::string& text, const std::string& word) {

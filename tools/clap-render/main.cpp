@@ -8,12 +8,14 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "audio_file.h"
 #include "demo_input.h"
+#include "echoes.h"
 #include "host.h"
 #include "options.h"
 #include "render.h"
@@ -197,6 +199,12 @@ Result<Done> run(const Options& options) {
     auto writer = AudioWriter::create(output, *format, source->sample_rate(), out_channels);
     if (!writer) return std::move(writer).take_error();
 
+    std::optional<Envelope> envelope;
+    if (options.plot || options.echoes) {
+        envelope.emplace(source->sample_rate(), out_channels);
+        settings.envelope = &*envelope;
+    }
+
     ProgressBar bar(!options.quiet && ::isatty(STDERR_FILENO) != 0);
     auto stats = render(
         plugin, *source, **writer, settings, [&bar](double fraction) { bar.update(fraction); },
@@ -212,6 +220,23 @@ Result<Done> run(const Options& options) {
         std::fputs((line + "\n").c_str(), stderr);
     } else {
         print_line(line);
+    }
+    if (envelope) {
+        const auto echoes = strongest_echoes(*envelope, 12);
+        if (options.echoes) {
+            const std::string table = "Strongest echoes:\n" + echo_table(echoes);
+            std::fputs(table.c_str(), output == "-" ? stderr : stdout);
+        }
+        if (options.plot) {
+            const std::string what = options.input
+                                         ? in_quotes(*options.input)
+                                         : (options.impulse ? "the impulse response" : "the demo");
+            const std::string svg =
+                plot_svg(*envelope, echoes, plugin.name() + ": level of " + what + " over time");
+            if (auto written = write_file(*options.plot, {svg.begin(), svg.end()}); !written) {
+                return written;
+            }
+        }
     }
     if (is_integer_format(*format) && stats->over > 0) {
         std::fputs(

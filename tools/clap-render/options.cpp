@@ -74,6 +74,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
             error = flag(options.float_output);
         } else if (arg == "--no-tail") {
             error = flag(options.no_tail);
+        } else if (arg == "--echoes") {
+            error = flag(options.echoes);
         } else if (arg == "-q" || arg == "--quiet") {
             error = flag(options.quiet);
         } else if (arg == "--") {
@@ -81,9 +83,9 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 positional.push_back(args[i]);
         } else if (arg.starts_with("-") && arg.size() > 1) {
             static constexpr std::string_view WITH_VALUE[] = {
-                "--plugin",   "--plugin-id",  "-o",          "--output", "--set",
-                "--ramp",     "--block",      "--tail-max",  "--bpm",    "--rate",
-                "--channels", "--save-state", "--load-state"};
+                "--plugin",   "--plugin-id",  "-o",           "--output", "--set",
+                "--ramp",     "--block",      "--tail-max",   "--bpm",    "--rate",
+                "--channels", "--save-state", "--load-state", "--plot"};
             if (std::find(std::begin(WITH_VALUE), std::end(WITH_VALUE), arg) ==
                 std::end(WITH_VALUE)) {
                 return fail("unknown option " + in_quotes(arg) + " (see --help)");
@@ -145,6 +147,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 options.save_state = std::string(*v);
             } else if (arg == "--load-state") {
                 options.load_state = std::string(*v);
+            } else if (arg == "--plot") {
+                options.plot = std::string(*v);
             } else {
                 return fail("unknown option " + in_quotes(arg) + " (see --help)");
             }
@@ -171,7 +175,12 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
     if (options.save_state == "-" && options.output == "-") {
         return fail("the state and the audio cannot both go to standard output");
     }
-    if (options.list && (options.output || options.input || options.impulse)) {
+    if (options.plot && (*options.plot == "-" || options.plot == options.output)) {
+        return fail("--plot wants a file of its own for the picture, not " +
+                    in_quotes(*options.plot));
+    }
+    if (options.list &&
+        (options.output || options.input || options.impulse || options.plot || options.echoes)) {
         return fail("--list renders nothing, so it takes no input or output");
     }
     return options;
@@ -217,6 +226,8 @@ std::string usage(std::string_view default_plugin) {
         "  --load-state FILE    restore the plug-in's state from FILE before rendering\n"
         "  --save-state FILE    save the plug-in's state, as the render starts, to FILE\n"
         "  --impulse            render the impulse response instead of the demo\n"
+        "  --plot FILE.svg      draw the output's level over time, echoes labelled\n"
+        "  --echoes             list the strongest echoes: time, level, channel\n"
         "  --rate HZ            sample rate of the demo or impulse (default 48000)\n"
         "  --channels N         channel count of the demo or impulse (default 2)\n"
         "  -q, --quiet          no progress bar\n"

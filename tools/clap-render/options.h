@@ -44,6 +44,8 @@ struct Options {
     std::optional<Ramp> ramp;
     std::optional<std::string> save_state;
     std::optional<std::string> load_state;
+    std::optional<std::string> plot;  // an SVG picture of the output's level
+    bool echoes = false;              // print the strongest echoes
 };
 
 // Reads the arguments after the program name. `default_plugin` is the library

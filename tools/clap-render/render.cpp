@@ -97,6 +97,13 @@ Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writ
             }
         }
         if (count > 0) {
+            for (std::int64_t f = 0; settings.envelope != nullptr && f < count; ++f) {
+                for (std::uint32_t c = 0; c < out_channels; ++c) {
+                    settings.envelope->add(
+                        stats.frames + f, c,
+                        std::fabs(out[static_cast<std::size_t>(f) * out_channels + c]));
+                }
+            }
             if (auto written = writer.write(out.data(), static_cast<std::size_t>(count));
                 !written) {
                 return std::move(written).take_error();

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "audio_file.h"
+#include "echoes.h"
 #include "host.h"
 #include "orba/core/result.h"
 
@@ -19,6 +20,8 @@ struct RenderSettings {
     const ParamEntry* ramp = nullptr;
     double ramp_from = 0.0;
     double ramp_to = 0.0;
+    // Fed every frame written, when a picture or the echoes are asked for.
+    Envelope* envelope = nullptr;
 };
 
 struct RenderStats {
