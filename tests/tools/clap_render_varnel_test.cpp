@@ -444,6 +444,25 @@ TEST(ClapRenderVarnel, IsTheDefaultPluginAndReadsValuesAsAUserTypesThem) {
     }
 }
 
+TEST(ClapRenderVarnel, ListDescribesThePluginAndTheChannelsItTakes) {
+    TempDir dir;
+    const Outcome run = run_tool(dir, {"--list"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\nVarnel Delay: A self-similar delay: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nAudio ports of Varnel Delay: input 2 channels, output 2 channels by "
+                           "default; it takes 1 to 64 channels\n"),
+              std::string::npos)
+        << run.out;
+
+    const Outcome mono =
+        run_tool(dir, with_varnel({"--impulse", "--channels", "1", "--set", "mode=pingpong",
+                                   "--no-tail", "-o", dir / "x.wav"}));
+    EXPECT_EQ(mono.status, 0);
+    EXPECT_EQ(mono.err,
+              "clap-render: warning: Mode is PingPong, which bounces between two "
+              "channels; this input has 1\n");
+}
+
 TEST(ClapRenderVarnel, ReadsUnitsOfEachParametersFamily) {
     const std::pair<const char*, const char*> cases[] = {
         {"time=0.5s", " 500.00 ms"},  {"time=1500ms", ""},  {"damping=6.5kHz", " 6500.00 Hz"},

@@ -116,8 +116,8 @@ Result<std::unique_ptr<Library>> Library::open(const std::string& path) {
     for (std::uint32_t i = 0; i < count; ++i) {
         const abi::clap_plugin_descriptor* d = factory->get_plugin_descriptor(factory, i);
         if (d == nullptr || d->id == nullptr || d->id[0] == '\0') continue;
-        PluginSummary summary{
-            c_text(d->id), c_text(d->name), c_text(d->vendor), c_text(d->version), {}};
+        PluginSummary summary{c_text(d->id),      c_text(d->name),        c_text(d->vendor),
+                              c_text(d->version), c_text(d->description), {}};
         for (const char* const* f = d->features; f != nullptr && *f != nullptr; ++f) {
             summary.features.emplace_back(*f);
         }

@@ -22,6 +22,7 @@ struct PluginSummary {
     std::string name;
     std::string vendor;
     std::string version;
+    std::string description;
     std::vector<std::string> features;
 };
 

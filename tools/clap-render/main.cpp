@@ -78,9 +78,11 @@ void print_list(const Library& library, const PluginSummary& chosen, const Insta
     }
     print_table(rows);
     print_line("");
+    if (!chosen.description.empty()) print_line(instance.name() + ": " + chosen.description);
     print_line("Audio ports of " + instance.name() + ": input " +
                std::to_string(instance.input_channels()) + " channels, output " +
-               std::to_string(instance.output_channels()) + " channels");
+               std::to_string(instance.output_channels()) + " channels by default; it takes " +
+               instance.accepted_channels() + " channels");
     print_line("");
     if (instance.params().empty()) {
         print_line(instance.name() + " has no parameters.");
@@ -191,6 +193,20 @@ Result<Done> run(const Options& options) {
     if (auto ready = set_up(plugin, options, settings); !ready) return ready;
     if (auto active = plugin.activate(source->sample_rate(), settings.block); !active)
         return active;
+    // Ping-pong bounces between a left and a right; any other count gets
+    // something else.
+    for (const ParamEntry& param : plugin.params()) {
+        const auto value = plugin.current_value(param);
+        if (value && name_key(plugin.value_text(param, *value)).starts_with("ping") &&
+            source->channels() != 2) {
+            std::fputs(
+                ("clap-render: warning: " + param.name + " is " + plugin.value_text(param, *value) +
+                 ", which bounces between two channels; this input has " +
+                 std::to_string(source->channels()) + "\n")
+                    .c_str(),
+                stderr);
+        }
+    }
 
     const std::uint32_t out_channels = plugin.output_channels();
     auto format = output_format(source->format(), output, options.float_output,
