@@ -444,7 +444,7 @@ TEST(ClapRenderVarnel, IsTheDefaultPluginAndReadsValuesAsAUserTypesThem) {
     }
 }
 
-TEST(ClapRenderVarnel, ListDescribesThePluginAndTheChannelsItTakes) {
+TEST(ClapRenderVarnel, ListDescribesThePluginTheChannelsItTakesAndWhetherItReadsTheTempo) {
     TempDir dir;
     const Outcome run = run_tool(dir, {"--list"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -454,13 +454,20 @@ TEST(ClapRenderVarnel, ListDescribesThePluginAndTheChannelsItTakes) {
               std::string::npos)
         << run.out;
 
+    EXPECT_TRUE(
+        run.out.ends_with("\nVarnel Delay does not read the tempo, so --bpm changes "
+                          "nothing.\n"))
+        << run.out;
+
     const Outcome mono =
         run_tool(dir, with_varnel({"--impulse", "--channels", "1", "--set", "mode=pingpong",
-                                   "--no-tail", "-o", dir / "x.wav"}));
+                                   "--bpm", "90", "--no-tail", "-o", dir / "x.wav"}));
     EXPECT_EQ(mono.status, 0);
     EXPECT_EQ(mono.err,
-              "clap-render: warning: Mode is PingPong, which bounces between two "
-              "channels; this input has 1\n");
+              "clap-render: warning: Varnel Delay does not read the tempo, so --bpm changes "
+              "nothing\n"
+              "clap-render: warning: Mode is PingPong, which bounces between two channels; this "
+              "input has 1\n");
 }
 
 TEST(ClapRenderVarnel, ReadsUnitsOfEachParametersFamily) {

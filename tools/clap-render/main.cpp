@@ -145,6 +145,39 @@ bool same_file(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+// Whether the plug-in's output follows the tempo: an impulse and two seconds
+// after it, at 60 and at 180 BPM, with the user's settings. Unknown (none)
+// when the plug-in cannot run so.
+std::optional<bool> reads_tempo(const Library& library, const PluginSummary& chosen,
+                                const Options& options) {
+    Options probe = options;
+    probe.save_state.reset();
+    std::vector<float> outputs[2];
+    for (int run = 0; run < 2; ++run) {
+        auto instance = Instance::create(library, chosen);
+        if (!instance) return std::nullopt;
+        Instance& plugin = **instance;
+        RenderSettings ignored;
+        constexpr std::uint32_t BLOCK = 512;
+        if (!plugin.configure(2) || !set_up(plugin, probe, ignored) ||
+            !plugin.activate(48000.0, BLOCK)) {
+            return std::nullopt;
+        }
+        const Transport transport{run == 0 ? 60.0 : 180.0, 48000.0};
+        for (std::int64_t position = 0; position < 96000; position += BLOCK) {
+            for (std::uint32_t c = 0; c < plugin.input_channels(); ++c) {
+                std::fill_n(plugin.input(c), BLOCK, 0.0f);
+                if (position == 0) plugin.input(c)[0] = 1.0f;
+            }
+            if (!plugin.process(BLOCK, position, transport, {})) return std::nullopt;
+            plugin.run_callbacks();
+            for (std::uint32_t c = 0; c < plugin.output_channels(); ++c)
+                outputs[run].insert(outputs[run].end(), plugin.output(c), plugin.output(c) + BLOCK);
+        }
+    }
+    return outputs[0] != outputs[1];
+}
+
 Result<Done> run(const Options& options) {
     auto library = Library::open(options.plugin_path);
     if (!library) return std::move(library).take_error();
@@ -162,6 +195,12 @@ Result<Done> run(const Options& options) {
         if (!instance) return std::move(instance).take_error();
         if (auto ready = set_up(**instance, options, settings); !ready) return ready;
         print_list(**library, **chosen, **instance);
+        if (const auto tempo = reads_tempo(**library, **chosen, options); tempo) {
+            print_line("");
+            print_line((*instance)->name() +
+                       (*tempo ? " follows the tempo (--bpm)."
+                               : " does not read the tempo, so --bpm changes nothing."));
+        }
         return Done{};
     }
 
@@ -193,6 +232,12 @@ Result<Done> run(const Options& options) {
     if (auto ready = set_up(plugin, options, settings); !ready) return ready;
     if (auto active = plugin.activate(source->sample_rate(), settings.block); !active)
         return active;
+    if (options.bpm_given && reads_tempo(**library, **chosen, options) == false) {
+        std::fputs(("clap-render: warning: " + plugin.name() +
+                    " does not read the tempo, so --bpm changes nothing\n")
+                       .c_str(),
+                   stderr);
+    }
     // Ping-pong bounces between a left and a right; any other count gets
     // something else.
     for (const ParamEntry& param : plugin.params()) {

@@ -131,6 +131,7 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                     return fail("--bpm wants a tempo from 1 to 999, not " + in_quotes(*v));
                 }
                 options.bpm = *b;
+                options.bpm_given = true;
             } else if (arg == "--rate") {
                 const auto r = read_double(*v);
                 if (!r || *r < 1.0 || *r > 1536000.0 || *r != std::floor(*r)) {

@@ -37,6 +37,7 @@ struct Options {
     std::uint32_t block = 512;
     double tail_max_seconds = 60.0;
     double bpm = 120.0;
+    bool bpm_given = false;
     // Only for the generated inputs; a file brings its own.
     std::optional<double> rate;
     std::optional<std::uint32_t> channels;
