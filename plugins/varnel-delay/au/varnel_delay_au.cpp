@@ -1,4 +1,0 @@
-#include "orba/au/export.h"
-#include "varnel-delay/varnel_delay.h"
-
-ORBA_AU_FACTORY(orba::VarnelDelay, VarnelDelayFactory)
