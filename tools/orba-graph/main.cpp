@@ -1,0 +1,141 @@
+// orba-graph: checks graph text as the framework compiles it, and lists the
+// blocks a graph can name.
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check.h"
+#include "locate.h"
+#include "registry.h"
+
+namespace orba::graph_tool {
+namespace {
+
+constexpr std::string_view USAGE =
+    "usage: orba-graph check GRAPH.json --params NAME[=VALUE],... [--rate HZ] [--strict]\n"
+    "       orba-graph blocks [--markdown]\n"
+    "\n"
+    "check   compiles the graph with these parameter ids, in table order, as the plug-in\n"
+    "        would; prints every error and warning with its line, column and byte, then\n"
+    "        the compiled tree with each node's latency and tail in samples (worked out\n"
+    "        for the given VALUEs, 0 when left out, at --rate, 48000 by default).\n"
+    "        Exit status: 0 clean, 1 errors, 2 warnings with --strict.\n"
+    "blocks  lists every block with its arguments and meters; --markdown gives the page\n"
+    "        kept in docs/blocks.md.\n";
+
+void out(FILE* stream, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+int usage_error(std::string_view message) {
+    out(stderr, "orba-graph: " + std::string(message) + "\n\n");
+    out(stderr, USAGE);
+    return 1;
+}
+
+bool parse_float(std::string_view text, float& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+bool parse_params(std::string_view list, std::vector<ParamValue>& params) {
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        const std::size_t equals = item.find('=');
+        ParamValue p{std::string(item.substr(0, equals)), 0.0f};
+        if (p.name.empty()) return false;
+        if (equals != std::string_view::npos && !parse_float(item.substr(equals + 1), p.value))
+            return false;
+        params.push_back(std::move(p));
+    }
+    return true;
+}
+
+void print(std::string_view file, std::string_view text, std::string_view kind, const Finding& f) {
+    if (!f.offset) {
+        out(stderr, std::string(file) + ": " + std::string(kind) + ": " + f.message + "\n");
+        return;
+    }
+    const Spot spot = spot_at(text, *f.offset);
+    out(stderr, std::string(file) + ":" + std::to_string(spot.line) + ":" +
+                    std::to_string(spot.column) + ": " + std::string(kind) + " (byte " +
+                    std::to_string(spot.offset) + "): " + f.message + "\n");
+    out(stderr, caret_lines(text, spot) + "\n");
+}
+
+int check_command(const std::vector<std::string_view>& args) {
+    std::string_view file;
+    std::vector<ParamValue> params;
+    float rate = 48000.0f;
+    bool strict = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (a == "--strict") {
+            strict = true;
+        } else if (a == "--params" || a == "--rate") {
+            if (i + 1 == args.size()) return usage_error(std::string(a) + " needs a value");
+            const std::string_view v = args[++i];
+            if (a == "--params" && !parse_params(v, params)) {
+                return usage_error("--params takes NAME[=VALUE] items separated by commas");
+            }
+            if (a == "--rate" && (!parse_float(v, rate) || !(rate >= 8000.0f))) {
+                return usage_error("--rate takes a sample rate of 8000 Hz or more");
+            }
+        } else if (!a.empty() && a[0] == '-') {
+            return usage_error("unknown option " + std::string(a));
+        } else if (file.empty()) {
+            file = a;
+        } else {
+            return usage_error("check takes one graph file");
+        }
+    }
+    if (file.empty()) return usage_error("check needs a graph file");
+    std::ifstream in{std::string(file), std::ios::binary};
+    if (!in) {
+        out(stderr, "orba-graph: cannot read " + std::string(file) + "\n");
+        return 1;
+    }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+
+    const Report report = check(text, params, rate);
+    for (const Finding& e : report.errors)
+        print(file, text, "error", e);
+    for (const Finding& w : report.warnings)
+        print(file, text, "warning", w);
+    out(stdout, report.tree);
+    if (!report.errors.empty()) return 1;
+    return strict && !report.warnings.empty() ? 2 : 0;
+}
+
+int run(const std::vector<std::string_view>& args) {
+    if (args.empty()) return usage_error("name a command: check or blocks");
+    if (args[0] == "--help" || args[0] == "-h") {
+        out(stdout, USAGE);
+        return 0;
+    }
+    if (args[0] == "check") return check_command({args.begin() + 1, args.end()});
+    if (args[0] == "blocks") {
+        if (args.size() > 2 || (args.size() == 2 && args[1] != "--markdown")) {
+            return usage_error("blocks takes only --markdown");
+        }
+        out(stdout, list_blocks(args.size() == 2));
+        return 0;
+    }
+    return usage_error("unknown command " + std::string(args[0]));
+}
+
+}  // namespace
+}  // namespace orba::graph_tool
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    return orba::graph_tool::run(args);
+}
