@@ -15,7 +15,9 @@
 # hold only its parameter table, its graph and its Plugin class. The identity
 # is also published as <TARGET>_ID, _NAME, _VENDOR, _VERSION, _AU_TYPE,
 # _AU_SUBTYPE, _AU_MANUFACTURER and _AU_FACTORY (the target name upper-cased),
-# for tests that check what a host is told.
+# for tests that check what a host is told, and _CLASS, _HEADER and _FOLDER
+# (its folder's name) for orba-graph, which compiles every plug-in in; the
+# global property ORBA_PLUGINS lists the targets.
 # AU_FACTORY defaults to the name without anything but letters and digits,
 # followed by "Factory"; AU_BUNDLE_ID to "com.<ID>.component".
 set(ORBA_PLUGIN_TEMPLATES ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "")
@@ -92,6 +94,10 @@ function(orba_plugin target)
   set(${prefix}_AU_SUBTYPE "${ARG_AU_SUBTYPE}" CACHE INTERNAL "")
   set(${prefix}_AU_MANUFACTURER "${ARG_AU_MANUFACTURER}" CACHE INTERNAL "")
   set(${prefix}_AU_FACTORY "${ARG_AU_FACTORY}" CACHE INTERNAL "")
+  set(${prefix}_CLASS "${ARG_CLASS}" CACHE INTERNAL "")
+  set(${prefix}_HEADER "${ARG_HEADER}" CACHE INTERNAL "")
+  get_filename_component(folder "${CMAKE_CURRENT_SOURCE_DIR}" NAME)
+  set(${prefix}_FOLDER "${folder}" CACHE INTERNAL "")
   set_property(GLOBAL APPEND PROPERTY ORBA_PLUGINS ${target})
 endfunction()
 

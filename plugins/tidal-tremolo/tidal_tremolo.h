@@ -33,6 +33,8 @@ class TidalTremolo final : public Plugin {
   public:
     // The parameter table, in the order hosts, saved state and the graph use.
     static const std::span<const ParamInfo> PARAMS;
+    // The graph text the plug-in compiles, for orba-graph to check.
+    static std::string_view graph_text() { return tidal::GRAPH_TEXT; }
 
     TidalTremolo();
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string_view>
 
 #include "orba/core/param.h"
 #include "orba/core/plugin.h"
@@ -17,6 +18,8 @@ class VarnelDelay final : public Plugin {
   public:
     // The parameter table, in the order hosts, saved state and the graph use.
     static const std::span<const ParamInfo> PARAMS;
+    // The graph text the plug-in compiles, for orba-graph to check.
+    static std::string_view graph_text() { return varnel::GRAPH_TEXT; }
 
     VarnelDelay();
 

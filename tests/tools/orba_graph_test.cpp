@@ -256,6 +256,47 @@ TEST(OrbaGraphCheck, PrintsVarnelDelaysTreeWithEachNodesLatencyAndTail) {
               "chain mix=\"mix\"  (latency 0, tail " + std::to_string(plugin.tail_samples()) + ")");
 }
 
+TEST(OrbaGraphCheck, APluginGivesItsIdsAndDefaultsAndWithoutAFileItsOwnGraph) {
+    const std::string varnel = check(std::string(orba::varnel::GRAPH_TEXT),
+                                     params_of(orba::VarnelDelay::PARAMS))
+                                   .out;
+    const std::string tremolo = check(std::string(orba::tidal::GRAPH_TEXT),
+                                      params_of(orba::TidalTremolo::PARAMS))
+                                    .out;
+    ASSERT_FALSE(varnel.empty());
+    ASSERT_FALSE(tremolo.empty());
+    const std::string reads_decay =
+        write_graph(R"({"block": "gain", "args": {"gain_db": "decay_db"}})").string();
+    const std::string misspelt =
+        write_graph(R"({"block": "gain", "args": {"gain_db": "decay"}})").string();
+    const struct {
+        std::string args;
+        int status;
+        std::string out;
+        std::string err;  // a part of standard error; empty when there must be none
+    } cases[] = {
+        {"check --plugin varnel-delay --strict", 0, varnel, ""},
+        {"check --plugin 'Varnel Delay' --strict", 0, varnel, ""},
+        {"check --plugin TIDAL-tremolo --strict", 0, tremolo, ""},
+        {"check '" + reads_decay + "' --plugin varnel-delay", 0,
+         "gain gain_db=\"decay_db\"  (latency 0, tail 0)\n", "the parameter 'time' is never read"},
+        {"check '" + misspelt + "' --plugin varnel-delay", 1, "", "'decay' is not a parameter"},
+        {"check --plugin reverb", 1, "",
+         "there is no plug-in called 'reverb'. The plug-ins are: "},
+        {"check --plugin reverb", 1, "", "varnel-delay (Varnel Delay)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const Outcome run = orba_graph(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        if (c.err.empty())
+            EXPECT_EQ(run.err, "");
+        else
+            EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+}
+
 TEST(OrbaGraphBlocks, TheCommittedReferenceIsWhatTheCheckerPrints) {
     const Outcome run = orba_graph("blocks --markdown");
     ASSERT_EQ(run.status, 0);
@@ -278,6 +319,8 @@ TEST(OrbaGraphUsage, RefusesWhatItCannotRunWithStatusOne) {
         {"check x.json --params a=loud", 1},
         {"check x.json --rate 10", 1},
         {"check x.json --fast", 1},
+        {"check --plugin", 1},
+        {"check x.json --params a --plugin varnel-delay", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);

@@ -12,6 +12,7 @@
 
 #include "check.h"
 #include "locate.h"
+#include "plugins.h"
 #include "registry.h"
 
 namespace orba::graph_tool {
@@ -19,12 +20,16 @@ namespace {
 
 constexpr std::string_view USAGE =
     "usage: orba-graph check GRAPH.json --params NAME[=VALUE],... [--rate HZ] [--strict]\n"
+    "       orba-graph check [GRAPH.json] --plugin NAME [--rate HZ] [--strict]\n"
     "       orba-graph blocks [--markdown]\n"
     "\n"
     "check   compiles the graph with these parameter ids, in table order, as the plug-in\n"
     "        would; prints every error and warning with its line, column and byte, then\n"
     "        the compiled tree with each node's latency and tail in samples (worked out\n"
     "        for the given VALUEs, 0 when left out, at --rate, 48000 by default).\n"
+    "        --plugin takes the ids and their defaults from one of the framework's\n"
+    "        plug-ins, named by its folder or its name in any case, and without a\n"
+    "        GRAPH.json checks that plug-in's own graph.\n"
     "        Exit status: 0 clean, 1 errors, 2 warnings with --strict.\n"
     "blocks  lists every block with its arguments and meters; --markdown gives the page\n"
     "        kept in docs/blocks.md.\n";
@@ -74,18 +79,22 @@ void print(std::string_view file, std::string_view text, std::string_view kind, 
 int check_command(const std::vector<std::string_view>& args) {
     std::string_view file;
     std::vector<ParamValue> params;
+    std::string_view plugin_name;
+    bool has_params = false;
     float rate = 48000.0f;
     bool strict = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
         if (a == "--strict") {
             strict = true;
-        } else if (a == "--params" || a == "--rate") {
+        } else if (a == "--params" || a == "--rate" || a == "--plugin") {
             if (i + 1 == args.size()) return usage_error(std::string(a) + " needs a value");
             const std::string_view v = args[++i];
             if (a == "--params" && !parse_params(v, params)) {
                 return usage_error("--params takes NAME[=VALUE] items separated by commas");
             }
+            has_params = has_params || a == "--params";
+            if (a == "--plugin") plugin_name = v;
             if (a == "--rate" && (!parse_float(v, rate) || !(rate >= 8000.0f))) {
                 return usage_error("--rate takes a sample rate of 8000 Hz or more");
             }
@@ -97,13 +106,34 @@ int check_command(const std::vector<std::string_view>& args) {
             return usage_error("check takes one graph file");
         }
     }
-    if (file.empty()) return usage_error("check needs a graph file");
-    std::ifstream in{std::string(file), std::ios::binary};
-    if (!in) {
-        out(stderr, "orba-graph: cannot read " + std::string(file) + "\n");
-        return 1;
+    if (has_params && !plugin_name.empty()) {
+        return usage_error("--params and --plugin cannot be used together");
     }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const PluginEntry* plugin = nullptr;
+    if (!plugin_name.empty()) {
+        plugin = find_plugin(plugin_name);
+        if (plugin == nullptr) {
+            out(stderr, "orba-graph: there is no plug-in called '" + std::string(plugin_name) +
+                            "'. The plug-ins are: " + plugin_names() + "\n");
+            return 1;
+        }
+        for (const ParamInfo& p : plugin->params)
+            params.push_back(ParamValue{std::string(p.id), p.default_value});
+    }
+    std::string text;
+    if (!file.empty()) {
+        std::ifstream in{std::string(file), std::ios::binary};
+        if (!in) {
+            out(stderr, "orba-graph: cannot read " + std::string(file) + "\n");
+            return 1;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else if (plugin != nullptr) {
+        file = plugin->folder;
+        text = plugin->graph_text;
+    } else {
+        return usage_error("check needs a graph file or --plugin");
+    }
 
     const Report report = check(text, params, rate);
     for (const Finding& e : report.errors)
