@@ -133,6 +133,17 @@ bool params_text_to_value(const abi::clap_plugin* plugin, abi::clap_id id, const
            w->text_to_value(id, text, *value);
 }
 
+bool param_help_get(const abi::clap_plugin* plugin, abi::clap_id id, char* out,
+                    std::uint32_t capacity) noexcept {
+    Wrapper* w = Wrapper::from(plugin);
+    if (out == nullptr || capacity == 0) return false;
+    if (w == nullptr || !w->param_help(id, out, capacity)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 void params_flush(const abi::clap_plugin* plugin, const abi::clap_input_events* in,
                   const abi::clap_output_events*) noexcept {
     if (Wrapper* w = Wrapper::from(plugin)) w->flush(in);
@@ -207,6 +218,8 @@ const abi::clap_plugin_params PARAMS = {
     .flush = params_flush,
 };
 
+const abi::orba_clap_plugin_param_help PARAM_HELP = {.get = param_help_get};
+
 const abi::clap_plugin_state STATE = {
     .save = state_save,
     .load = state_load,
@@ -236,6 +249,7 @@ const void* plugin_get_extension(const abi::clap_plugin*, const char* id) noexce
         abi::is_id(id, abi::CLAP_EXT_CONFIGURABLE_AUDIO_PORTS_COMPAT)) {
         return &CONFIGURABLE_PORTS;
     }
+    if (abi::is_id(id, abi::ORBA_EXT_PARAM_HELP)) return &PARAM_HELP;
     return nullptr;
 }
 
@@ -570,6 +584,13 @@ bool Wrapper::text_to_value(abi::clap_id id, const char* text, double& value) co
     const std::optional<double> parsed = parse_param_text(params_->at(target.index).info(), text);
     if (!parsed) return false;
     value = *parsed;
+    return true;
+}
+
+bool Wrapper::param_help(abi::clap_id id, char* out, std::uint32_t capacity) const noexcept {
+    Target target;
+    if (!decode(id, target)) return false;
+    write_text(out, capacity, params_->at(target.index).info().help);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "orba/clap/abi.h"
+#include "orba/clap/param_help.h"
 #include "orba/core/param.h"
 #include "orba/core/plugin.h"
 
@@ -130,6 +131,7 @@ class Wrapper {
     bool value_to_text(abi::clap_id id, double value, char* buffer,
                        std::uint32_t capacity) const noexcept;
     bool text_to_value(abi::clap_id id, const char* text, double& value) const noexcept;
+    bool param_help(abi::clap_id id, char* out, std::uint32_t capacity) const noexcept;
     void flush(const abi::clap_input_events* events) noexcept;
 
     bool save(const abi::clap_ostream& stream) const noexcept;
@@ -192,6 +194,7 @@ extern const abi::clap_plugin_latency LATENCY;
 extern const abi::clap_plugin_tail TAIL;
 extern const abi::clap_plugin_audio_ports AUDIO_PORTS;
 extern const abi::clap_plugin_configurable_audio_ports CONFIGURABLE_PORTS;
+extern const abi::orba_clap_plugin_param_help PARAM_HELP;
 
 // The table for an extension id, compared byte for byte; null for any other.
 const void* plugin_get_extension(const abi::clap_plugin* plugin, const char* id) noexcept;

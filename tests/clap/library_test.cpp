@@ -14,6 +14,7 @@
 #endif
 
 #include "orba/clap/abi.h"
+#include "orba/clap/param_help.h"
 #include "tests/clap/host.h"
 #include "tests/clap/probe_plugin.h"
 
@@ -656,6 +657,48 @@ TEST_F(ClapProbe, ValuesAreReadAndShownPerId) {
     EXPECT_EQ(untouched[0], 'a');
     EXPECT_FALSE(params->value_to_text(plugin, id_of(Probe::GAIN), 0.0, nullptr, 8));
     EXPECT_FALSE(params->value_to_text(plugin, id_of(Probe::GAIN, 1), 0.0, untouched, 4));
+}
+
+// The help extension against a plain model: every capacity gives the longest
+// run of whole UTF-8 characters that fits before the NUL.
+TEST_F(ClapProbe, HelpTextsAreCopiedWholeCharactersAtATimeAndOnlyForKnownIds) {
+    const auto* help =
+        extension<abi::orba_clap_plugin_param_help>("com.dravik-labs.orba.param-help/1");
+    ASSERT_NE(help, nullptr);
+    EXPECT_EQ(plugin->get_extension(plugin, "com.dravik-labs.orba.param-help/2"), nullptr);
+
+    const std::string text(PROBE_GAIN_HELP);
+    for (std::uint32_t capacity = 1; capacity <= text.size() + 2; ++capacity) {
+        std::size_t fits = 0;  // bytes of the whole characters that fit
+        for (std::size_t at = 0; at < text.size();) {
+            const auto lead = static_cast<unsigned char>(text[at]);
+            const std::size_t size = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            if (at + size > capacity - 1) break;
+            at += size;
+            fits = at;
+        }
+        std::string buffer(capacity + 1, 'x');
+        ASSERT_TRUE(help->get(plugin, id_of(Probe::GAIN), buffer.data(), capacity)) << capacity;
+        EXPECT_EQ(buffer.substr(0, fits + 1), text.substr(0, fits) + '\0') << capacity;
+        EXPECT_EQ(buffer.substr(capacity), "x") << "written past the capacity " << capacity;
+    }
+
+    char out[64];
+    ASSERT_TRUE(configure({3}));
+    ASSERT_TRUE(help->get(plugin, id_of(Probe::TRIM, 2), out, sizeof out));
+    EXPECT_STREQ(out, "Each channel's own level.");
+    ASSERT_TRUE(help->get(plugin, id_of(Probe::MODE), out, sizeof out));
+    EXPECT_STREQ(out, "");
+    for (const abi::clap_id unknown : {id_of(Probe::GAIN, 1), id_of(Probe::TRIM, 3),
+                                       id_of(Probe::COUNT), abi::CLAP_INVALID_ID}) {
+        std::memset(out, 'x', sizeof out);
+        EXPECT_FALSE(help->get(plugin, unknown, out, sizeof out)) << unknown;
+        EXPECT_EQ(out[0], '\0') << unknown;
+    }
+    std::memset(out, 'x', sizeof out);
+    EXPECT_FALSE(help->get(plugin, id_of(Probe::GAIN), out, 0));
+    EXPECT_EQ(out[0], 'x');
+    EXPECT_FALSE(help->get(plugin, id_of(Probe::GAIN), nullptr, 8));
 }
 
 TEST_F(ClapProbe, TypedTextIsParsedByTheParameterKind) {

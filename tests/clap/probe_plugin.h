@@ -20,6 +20,10 @@
 namespace orba::test {
 
 inline constexpr std::string_view PROBE_MODES[] = {"Normal", "PingPong"};
+// Characters of two, three and four bytes, so that every cut of the text can
+// land inside one.
+inline constexpr std::string_view PROBE_GAIN_HELP =
+    "Level in dB, \u221260 to +12 \u2014 \u00e9cho \U0001D11E end";
 inline constexpr float PROBE_BIG = 1e12f;
 
 constexpr ParamInfo probe_meter(std::string_view id, float min, float max) {
@@ -36,6 +40,7 @@ constexpr ParamInfo probe_meter(std::string_view id, float min, float max) {
 inline constexpr ParamInfo PROBE_TABLE[] = {
     {.id = "gain",
      .name = "Gain",
+     .help = PROBE_GAIN_HELP,
      .unit = "dB",
      .group = "Out",
      .min = -60.0f,
@@ -63,6 +68,7 @@ inline constexpr ParamInfo PROBE_TABLE[] = {
      .default_value = 0.0f},
     {.id = "trim",
      .name = "Trim",
+     .help = "Each channel's own level.",
      .group = "Trims",
      .min = 0.0f,
      .max = 2.0f,

@@ -453,6 +453,18 @@ TEST(ClapRenderVarnel, ListDescribesThePluginTheChannelsItTakesAndWhetherItReads
                            "default; it takes 1 to 64 channels\n"),
               std::string::npos)
         << run.out;
+    // Every help text of the table, through the wrapper's help extension,
+    // after the name hosts show, in a table of its own.
+    const std::size_t section = run.out.find("\nWhat they do:\n");
+    ASSERT_NE(section, std::string::npos) << run.out;
+    for (const ParamInfo& info : VarnelDelay::PARAMS) {
+        std::string name(info.name);
+        name.resize(8, ' ');
+        EXPECT_NE(run.out.find("\n  " + name + " " + std::string(info.help) + "\n", section),
+                  std::string::npos)
+            << info.name << " in\n"
+            << run.out;
+    }
 
     EXPECT_TRUE(
         run.out.ends_with("\nVarnel Delay does not read the tempo, so --bpm changes "

@@ -195,6 +195,9 @@ Result<std::unique_ptr<Instance>> Instance::create(const Library& library,
             extension(abi::CLAP_EXT_CONFIGURABLE_AUDIO_PORTS_COMPAT));
     }
 
+    self.ext_help_ =
+        static_cast<const abi::orba_clap_plugin_param_help*>(extension(abi::ORBA_EXT_PARAM_HELP));
+
     self.events_.in.ctx = &self.events_.events;
     self.events_.in.size = &events_size;
     self.events_.in.get = &events_get;
@@ -320,6 +323,24 @@ std::optional<double> Instance::current_value(const ParamEntry& param) const {
         return std::nullopt;
     }
     return value;
+}
+
+std::string Instance::help(const ParamEntry& param) const {
+    if (ext_help_ == nullptr || ext_help_->get == nullptr) return {};
+    // A text that fills the buffer to within one UTF-8 character may have
+    // been cut, so it is asked for again with more room, up to 64 KiB.
+    constexpr std::size_t MOST = std::size_t{1} << 16;
+    std::vector<char> buffer(1024, '\0');
+    for (;;) {
+        if (!ext_help_->get(plugin_, param.id, buffer.data(),
+                            static_cast<std::uint32_t>(buffer.size()))) {
+            return {};
+        }
+        const std::size_t length = strnlen(buffer.data(), buffer.size());
+        if (length + 4 < buffer.size() || buffer.size() >= MOST)
+            return std::string(buffer.data(), length);
+        buffer.assign(buffer.size() * 4, '\0');
+    }
 }
 
 void Instance::fill_events(std::span<const ParamChange> changes) {

@@ -11,6 +11,7 @@
 
 #include "audio_file.h"
 #include "orba/clap/abi.h"
+#include "orba/clap/param_help.h"
 #include "orba/core/result.h"
 
 namespace orba::render {
@@ -100,6 +101,9 @@ class Instance {
     // The plug-in's own display of `value`, or the plain number when it has none.
     std::string value_text(const ParamEntry& param, double value) const;
     std::optional<double> current_value(const ParamEntry& param) const;
+    // What the parameter does, from the plug-in's help extension; empty when
+    // it has none for the parameter or does not offer the extension.
+    std::string help(const ParamEntry& param) const;
     // Applied through the params extension's flush while inactive.
     Result<Done> apply(std::span<const ParamChange> changes);
 
@@ -163,6 +167,7 @@ class Instance {
     const abi::clap_plugin_tail* ext_tail_ = nullptr;
     const abi::clap_plugin_audio_ports* ext_ports_ = nullptr;
     const abi::clap_plugin_configurable_audio_ports* ext_configurable_ = nullptr;
+    const abi::orba_clap_plugin_param_help* ext_help_ = nullptr;
     std::vector<ParamEntry> params_;
     std::vector<Port> inputs_;
     std::vector<Port> outputs_;

@@ -99,6 +99,15 @@ void print_list(const Library& library, const PluginSummary& chosen, const Insta
              current ? instance.value_text(param, *current) : "?"});
     }
     print_table(rows);
+    rows.clear();
+    for (const ParamEntry& param : instance.params()) {
+        if (std::string help = instance.help(param); !help.empty())
+            rows.push_back({param.name, std::move(help)});
+    }
+    if (rows.empty()) return;
+    print_line("");
+    print_line("What they do:");
+    print_table(rows);
 }
 
 // Parameters as the user typed them, the state file and the ramp's starting
