@@ -27,7 +27,6 @@ constexpr std::uint32_t GOLDEN = 0x9E3779B9u;
 // Output below this magnitude is written as 0, so denormals never reach a host.
 constexpr float FLUSH = 1e-30f;
 constexpr float LARGEST = std::numeric_limits<float>::max();
-constexpr std::size_t TAIL_STACK = 256;
 constexpr std::size_t TAIL_ARGS = 32;
 
 std::uint32_t xorshift(std::uint32_t x) {
@@ -465,7 +464,8 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_cou
       values_(param_count + modulators_.size(), 0.0f),
       root_(std::move(root)),
       param_count_(param_count),
-      seen_(values_.size(), 0.0f) {}
+      seen_(values_.size(), 0.0f),
+      tail_values_(values_.size(), 0.0f) {}
 
 void Graph::prepare(const ProcessSetup& setup) {
     // NaN fails the comparison and also becomes 8000.
@@ -477,6 +477,7 @@ void Graph::prepare(const ProcessSetup& setup) {
         modulators_[k].reset(k);
     root_.prepare(channels_, sample_rate_);
     stale_ = true;
+    tail_values_.assign(values_.size(), 0.0f);
 }
 
 void Graph::tick(const ParamSet& params) {
@@ -546,20 +547,11 @@ std::uint32_t Graph::latency_samples() const {
 }
 
 std::uint32_t Graph::tail_for(const ParamSet& params) const {
-    std::array<float, TAIL_STACK> stack;
-    std::vector<float> heap;
-    std::span<float> values;
-    if (values_.size() <= TAIL_STACK) {
-        values = std::span<float>(stack.data(), values_.size());
-    } else {
-        heap.resize(values_.size());
-        values = heap;
-    }
-    std::copy(values_.begin(), values_.end(), values.begin());
+    std::copy(values_.begin(), values_.end(), tail_values_.begin());
     const std::size_t count = std::min(params.size(), param_count_);
     for (std::size_t i = 0; i < count; ++i)
-        values[i] = params.at(i).get();
-    return root_.tail(ControlContext{values, sample_rate_, tempo_});
+        tail_values_[i] = params.at(i).get();
+    return root_.tail(ControlContext{tail_values_, sample_rate_, tempo_});
 }
 
 }  // namespace orba

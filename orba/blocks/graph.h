@@ -195,8 +195,8 @@ class Graph {
     // beyond the prepared channels are left as they are.
     void process(ParamSet& params, Buffers buffers, const ProcessContext& context);
     std::uint32_t latency_samples() const;
-    // For the parameter values in force now; allocates only past 256 control
-    // values.
+    // For the parameter values in force now. Real time: the wrappers ask after
+    // every block.
     std::uint32_t tail_for(const ParamSet& params) const;
 
     const Node& root() const { return root_; }
@@ -225,6 +225,9 @@ class Graph {
     std::vector<float> seen_;
     float seen_tempo_ = 0.0f;
     bool stale_ = true;
+    // tail_for's copy of `values_` with the live parameters written over it,
+    // sized with the table so asking for the tail never allocates.
+    mutable std::vector<float> tail_values_;
 };
 
 }  // namespace orba

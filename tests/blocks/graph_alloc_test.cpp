@@ -111,24 +111,38 @@ TEST(GraphAllocation, ProcessAndTailNeverAllocateAfterPrepare) {
     EXPECT_EQ(graph.latency_samples(), LATE_SAMPLES);
 }
 
-TEST(GraphAllocation, TailNeedsNoHeapUpTo256ControlValues) {
-    // 4 parameters and 252 modulators fill the value table to 256 entries.
-    std::string text = R"js({"modulators": [)js";
-    for (int k = 0; k < 252; ++k) {
-        if (k > 0) text += ", ";
-        text += "{\"id\": \"m" + std::to_string(k) + "\"}";
+TEST(GraphAllocation, TailNeverAllocatesWithThreeHundredParameters) {
+    // The CLAP wrapper asks for the tail after every block, so a large value
+    // table must not send tail_for to the heap: 300 parameters and a
+    // modulator, read by one delay's time.
+    std::vector<std::string> ids;
+    for (int p = 0; p < 300; ++p) {
+        ids.emplace_back("p");
+        ids.back() += std::to_string(p);
     }
-    text += R"js(], "block": "delay", "args": {"time_ms": "time + m251"}})js";
-    auto params = std::move(ParamSet::with_channels(PARAMS, 1)).value();
-    Result<Graph> graph = Graph::from_str(text, NAMES);
+    std::vector<std::string_view> names(ids.begin(), ids.end());
+    std::vector<ParamInfo> table;
+    for (const std::string& id : ids) {
+        table.push_back({.id = id, .min = 1.0f, .max = 500.0f, .default_value = 20.0f});
+    }
+    auto params = std::move(ParamSet::with_channels(table, 1)).value();
+    const std::string text =
+        R"js({"modulators": [{"id": "m"}], "block": "delay",
+              "args": {"time_ms": "p299 + m", "feedback": 0.5}})js";
+    Result<Graph> graph = Graph::from_str(text, names);
     ASSERT_TRUE(graph.ok()) << graph.error();
-    ASSERT_EQ(graph->values().size(), 256u);
+    ASSERT_EQ(graph->values().size(), 301u);
     graph->prepare(ProcessSetup{.max_frames = 64, .sample_rate = 48000.0f, .channels = 1});
 
     test::AllocationScope scope;
-    const std::uint32_t tail = graph->tail_for(*params);
+    params->at(299).set(100.0f);
+    const std::uint32_t longer = graph->tail_for(*params);
+    params->at(299).set(50.0f);
+    const std::uint32_t shorter = graph->tail_for(*params);
     EXPECT_EQ(scope.count(), 0u);
-    EXPECT_GT(tail, 0u);
+    // The tail follows the parameter's current value, not the table's last tick.
+    EXPECT_GT(longer, shorter);
+    EXPECT_GT(shorter, 0u);
 }
 
 }  // namespace
