@@ -149,29 +149,48 @@ bool same(const Coeffs& a, const Coeffs& b) {
 
 TEST(Filter, DesignGivesTheCookbookCoefficientsBitForBit) {
     std::mt19937 random(3);
-    // Each value is one of the ends of the range (and beyond them, where
-    // design limits it), a default, or drawn log-uniformly from the range.
+    auto uniform = [&](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
+    // Each value is one of the ends of its range (or beyond, where design
+    // limits it), a default, or drawn log-uniformly.
     auto pick = [&](std::initializer_list<float> fixed, float low, float high) {
         const std::size_t which = random() % (fixed.size() + 4);
         if (which < fixed.size()) return fixed.begin()[which];
-        const float t = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
-        return low * std::pow(high / low, t);
+        return static_cast<float>(low * std::pow(high / low, uniform(0.0, 1.0)));
     };
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const float rate = pick({8000.0f, 44100.0f, 48000.0f, 768000.0f}, 8000.0f, 768000.0f);
-        const float freq =
+        float freq =
             pick({10.0f, 24000.0f, 1000.0f, 5.0f, 1.0f, 0.49f * rate, 0.5f * rate}, 1.0f, 24000.0f);
-        const float q = pick({0.1f, 40.0f, BUTTERWORTH_Q, 0.05f, 0.01f}, 0.01f, 40.0f);
-        const float gain_db = random() % 4 == 0 ? 0.0f
-                              : random() % 3 == 0
-                                  ? (random() % 2 ? 36.0f : -36.0f)
-                                  : std::uniform_real_distribution<float>(-36.0f, 36.0f)(random);
+        float q = pick({0.1f, 40.0f, BUTTERWORTH_Q, 0.05f, 0.01f}, 0.01f, 40.0f);
+        const float gain_db = random() % 4 == 0   ? 0.0f
+                              : random() % 3 == 0 ? (random() % 2 ? 36.0f : -36.0f)
+                                                  : static_cast<float>(uniform(-36.0, 36.0));
+        // A rounding inside design shows in the f32 result mostly where a
+        // coefficient nearly cancels, so half the cases are steered there: Q
+        // such that alpha, alpha * A or alpha / A is 1, or such that a shelf's
+        // end coefficient is 0, or the frequency where a shelf's middle one is.
+        const double A = std::pow(10.0, gain_db / 40.0);
+        const double w0 = 2.0 * PI * std::min(std::max(freq, 5.0f), 0.49f * rate) / rate;
+        const double c = std::cos(w0), sn = std::sin(w0), mid = (A - 1) / (A + 1);
+        const double alpha[] = {1.0, 1.0 / A, A, ((A + 1) + (A - 1) * c) / (2 * std::sqrt(A)),
+                                ((A + 1) - (A - 1) * c) / (2 * std::sqrt(A))};
+        const std::size_t steer = random() % 14;
+        if (steer < 5) {
+            q = static_cast<float>(sn / (2.0 * alpha[steer]));
+        } else if (steer < 7) {
+            freq = static_cast<float>(std::acos(steer == 5 ? mid : -mid) * rate / (2.0 * PI));
+        }
         for (unsigned response = 0; response < 8; ++response) {
             ASSERT_TRUE(same(design(response, freq, q, gain_db, rate),
                              cookbook(response, freq, q, gain_db, rate)))
                 << "response " << response << ", " << freq << " Hz, q " << q << ", " << gain_db
                 << " dB at " << rate << " Hz";
         }
+        ASSERT_EQ(smoothing_coefficient(rate, 5.0f * 0.001f),
+                  1.0f - std::exp(-32.0f / (rate * 0.0050000004f)))
+            << rate;
     }
 }
 
