@@ -188,6 +188,18 @@ TEST(ClapRender, ListShowsPluginsAndParametersInThePluginsOwnText) {
         << run.out;
     // It offers no help texts, so there is no section for them.
     EXPECT_EQ(run.out.find("What they do"), std::string::npos) << run.out;
+
+    // test.latency offers a text longer than the tool's first buffer, and
+    // none for Peak.
+    const Outcome helped = run_tool(dir, with_plugin("test.latency", {"--list"}));
+    ASSERT_EQ(helped.status, 0) << helped.err;
+    std::string help;
+    for (int i = 0; i < 1000; ++i)
+        help += "gain ";
+    EXPECT_TRUE(helped.out.ends_with("\nWhat they do:\n  Gain " + help + "end\n\n" +
+                                     "test.latency does not read the tempo, so --bpm changes "
+                                     "nothing.\n"))
+        << helped.out.substr(helped.out.find("What they do"));
 }
 
 TEST(ClapRender, SavedStateRestoresTheSettingsOfAnotherRun) {

@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "orba/clap/abi.h"
+#include "orba/clap/param_help.h"
 
 namespace {
 
@@ -291,6 +293,24 @@ bool ORBA_CLAP_ABI apply(const abi::clap_plugin* p,
 }
 const abi::clap_plugin_configurable_audio_ports CONFIGURABLE = {can_apply, apply};
 
+// test.latency offers help texts: one too long for a first guess at its
+// size ("gain " 1000 times, then "end"), and none for Peak.
+bool ORBA_CLAP_ABI help_get(const abi::clap_plugin*, abi::clap_id id, char* out,
+                            std::uint32_t capacity) {
+    if (out == nullptr || capacity == 0) return false;
+    out[0] = '\0';
+    if (id != GAIN_ID) return false;
+    std::string text;
+    for (int i = 0; i < 1000; ++i)
+        text += "gain ";
+    text += "end";
+    const std::size_t n = std::min<std::size_t>(text.size(), capacity - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+    return true;
+}
+const abi::orba_clap_plugin_param_help HELP = {help_get};
+
 const void* ORBA_CLAP_ABI plugin_get_extension(const abi::clap_plugin* p, const char* id) {
     if (abi::is_id(id, abi::CLAP_EXT_PARAMS)) return &PARAMS;
     if (abi::is_id(id, abi::CLAP_EXT_STATE)) return &STATE;
@@ -300,6 +320,7 @@ const void* ORBA_CLAP_ABI plugin_get_extension(const abi::clap_plugin* p, const 
     if (abi::is_id(id, abi::CLAP_EXT_CONFIGURABLE_AUDIO_PORTS) && self(p).kind != FIXED) {
         return &CONFIGURABLE;
     }
+    if (abi::is_id(id, abi::ORBA_EXT_PARAM_HELP) && self(p).kind == LATENCY) return &HELP;
     return nullptr;
 }
 
