@@ -136,13 +136,13 @@ TEST(Delay, MatchesThePlainModelBitForBit) {
     const auto model = [] { return std::make_unique<Model>(); };
     test::expect_block_matches_model(INFO, model, 1);
 
-    // Held to a few milliseconds at low rates, most delays are shorter than a
-    // slice or two: reads then reach what the same slice has written, the
-    // lines wrap within a run and whole-sample delays are common.
+    // Held to a few milliseconds at low rates, many delays are shorter than a
+    // slice or two, so reads reach what the same slice has written, and the
+    // lines fill and wrap within a run, so the longest reads are clamped.
     std::vector<ArgInfo> args(INFO.args.begin(), INFO.args.end());
-    args[0].max = 5.0f;  // time_ms
+    args[0].max = 25.0f;  // time_ms
     args[0].default_value = 4.0f;
-    args[4].max = 3.0f;  // mod_depth_ms
+    args[4].max = 5.0f;  // mod_depth_ms
     args[6].max = 20.0f;  // max_ms
     args[6].default_value = 10.0f;
     BlockInfo short_lines = INFO;
