@@ -155,14 +155,6 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.scratch.resize(channels);
 }
 
-void control_parallel(ParallelNode& node, const ControlContext& context, bool inputs_changed) {
-    for (Branch& branch : node.branches) {
-        branch.node.control(context, inputs_changed);
-        branch.gain.retarget(inputs_changed ? branch_gain(branch.gain_db, context)
-                                            : branch.gain.to);
-    }
-}
-
 // Every branch sees the node's input; the output is their gain-weighted sum.
 // The first branch runs on the frame itself and the last on the kept input,
 // so only the middle ones pay for a copy.
@@ -217,19 +209,115 @@ void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
     }
 }
 
-void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
-    const Glide& amount = node.amount;
-    if (amount.from == 1.0f && amount.to == 1.0f && !node.only) {
-        node.inner.process(frame, phase);
+void process_mix(MixNode& node, Frame& frame, std::size_t phase);
+
+void control_block(BlockNode& node, const ControlContext& context, bool inputs_changed) {
+    // Constant arguments were normalised once by the compiler; the block
+    // still gets its control every tick, as its glides need.
+    if (inputs_changed) {
+        for (std::size_t i : node.moving) {
+            node.values[i] = normalise(node.args[i].eval(context), node.info->args[i]);
+        }
+    }
+    node.block->control(node.values);
+}
+
+void control_branch(Branch& branch, const ControlContext& context, bool inputs_changed) {
+    branch.gain.retarget(inputs_changed ? branch_gain(branch.gain_db, context) : branch.gain.to);
+}
+
+void control_mix(MixNode& node, const ControlContext& context, bool inputs_changed) {
+    node.amount.retarget(inputs_changed ? mix_amount(node, context) : node.amount.to);
+}
+
+// Flattens `node`, running on `frame`, into both step lists.
+void flatten(Node& node, Frame* frame, std::vector<ControlStep>& controls,
+             std::vector<ProcessStep>& steps) {
+    using Op = ProcessStep::Op;
+    switch (node.kind.index()) {
+        case 0: {
+            BlockNode& block = std::get<0>(node.kind);
+            controls.push_back({.block = &block});
+            steps.push_back({.op = Op::Block, .frame = frame, .block = block.block.get()});
+            break;
+        }
+        case 1:
+            for (Node& child : std::get<1>(node.kind).nodes)
+                flatten(child, frame, controls, steps);
+            break;
+        case 2: {
+            ParallelNode& parallel = std::get<2>(node.kind);
+            const std::size_t count = parallel.branches.size();
+            if (count > 1) steps.push_back({.op = Op::Split, .frame = frame, .parallel = &parallel});
+            for (std::size_t i = 0; i < count; ++i) {
+                Branch& branch = parallel.branches[i];
+                // The first branch runs on the frame itself and the last on the
+                // kept input, so only the middle ones pay for a copy.
+                Frame* work = i == 0 ? frame : i + 1 < count ? &parallel.scratch : &parallel.input;
+                if (i > 0 && i + 1 < count) {
+                    steps.push_back({.op = Op::Fork, .work = work, .parallel = &parallel});
+                }
+                flatten(branch.node, work, controls, steps);
+                controls.push_back({.branch = &branch});
+                steps.push_back({.op = Op::Join,
+                                 .index = static_cast<std::uint32_t>(i),
+                                 .frame = frame,
+                                 .work = work,
+                                 .parallel = &parallel});
+            }
+            break;
+        }
+        case 3: {
+            MixNode& mix = *std::get<3>(node.kind);
+            const std::size_t dry_in = steps.size();
+            steps.push_back({.op = Op::DryIn, .frame = frame, .mix = &mix});
+            flatten(mix.inner, frame, controls, steps);
+            controls.push_back({.mix = &mix});
+            steps[dry_in].index = static_cast<std::uint32_t>(steps.size());
+            steps.push_back({.op = Op::Blend, .frame = frame, .mix = &mix});
+            break;
+        }
+    }
+}
+
+// A mix at a steady full wet without `only` is its inner node alone.
+bool passes_through(const MixNode& node) {
+    return node.amount.from == 1.0f && node.amount.to == 1.0f && !node.only;
+}
+
+// The end of branch `index`: its compensation, then its share of the sum.
+void join(ParallelNode& node, std::size_t index, Frame& frame, Frame& work, std::size_t phase) {
+    const std::size_t frames = frame.frames;
+    Branch& branch = node.branches[index];
+    if (branch.lines.length > 0) branch.lines.run(work, frames);
+    if (index == 0) {
+        // With more branches the first one's weights are applied with the second's.
+        if (node.branches.size() > 1) return;
+        float w[SLICE];
+        weights(branch.gain, phase, frames, w);
+        sum_one(frame, w, frames);
         return;
     }
-    const std::size_t frames = frame.frames;
-    copy_frame(frame, node.dry, frames);
-    if (node.lines.length > 0) node.lines.run(node.dry, frames);
-    if (amount.from > 0.0f || amount.to > 0.0f) node.inner.process(frame, phase);
-
+    const Branch& lead = node.branches[0];
+    if (index == 1 && unity(lead.gain) && unity(branch.gain)) {
+        sum_two_unity(frame, work, frames);
+        return;
+    }
     float w[SLICE];
-    weights(amount, phase, frames, w);
+    weights(branch.gain, phase, frames, w);
+    if (index == 1) {
+        float first[SLICE];
+        weights(lead.gain, phase, frames, first);
+        sum_two(frame, first, work, w, frames);
+    } else {
+        sum_more(frame, work, w, frames);
+    }
+}
+
+void blend(MixNode& node, Frame& frame, std::size_t phase) {
+    const std::size_t frames = frame.frames;
+    float w[SLICE];
+    weights(node.amount, phase, frames, w);
     const std::size_t channels = std::min(frame.channels, node.dry.channels);
     for (std::size_t c = 0; c < channels; ++c) {
         float* out = frame.channel(c);
@@ -242,6 +330,17 @@ void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
                 out[j] = dry[j] + 0.0f * (out[j] - dry[j]);
         }
     }
+}
+
+void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
+    if (passes_through(node)) {
+        node.inner.process(frame, phase);
+        return;
+    }
+    copy_frame(frame, node.dry, frame.frames);
+    if (node.lines.length > 0) node.lines.run(node.dry, frame.frames);
+    if (node.amount.from > 0.0f || node.amount.to > 0.0f) node.inner.process(frame, phase);
+    blend(node, frame, phase);
 }
 
 }  // namespace
@@ -332,29 +431,23 @@ void Node::prepare(std::size_t channels, float sample_rate) {
 
 void Node::control(const ControlContext& context, bool inputs_changed) {
     switch (kind.index()) {
-        case 0: {
-            BlockNode& node = std::get<0>(kind);
-            // Constant arguments were normalised once by the compiler; the
-            // block still gets its control every tick, as its glides need.
-            if (inputs_changed) {
-                for (std::size_t i : node.moving) {
-                    node.values[i] = normalise(node.args[i].eval(context), node.info->args[i]);
-                }
-            }
-            node.block->control(node.values);
+        case 0:
+            control_block(std::get<0>(kind), context, inputs_changed);
             break;
-        }
         case 1:
             for (Node& child : std::get<1>(kind).nodes)
                 child.control(context, inputs_changed);
             break;
         case 2:
-            control_parallel(std::get<2>(kind), context, inputs_changed);
+            for (Branch& branch : std::get<2>(kind).branches) {
+                branch.node.control(context, inputs_changed);
+                control_branch(branch, context, inputs_changed);
+            }
             break;
         case 3: {
             MixNode& node = *std::get<3>(kind);
             node.inner.control(context, inputs_changed);
-            node.amount.retarget(inputs_changed ? mix_amount(node, context) : node.amount.to);
+            control_mix(node, context, inputs_changed);
             break;
         }
     }
@@ -462,10 +555,12 @@ void Node::write_meters(ParamSet& params) const {
 Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_count)
     : modulators_(std::move(modulators)),
       values_(param_count + modulators_.size(), 0.0f),
-      root_(std::move(root)),
+      root_(std::make_unique<Node>(std::move(root))),
       param_count_(param_count),
       seen_(values_.size(), 0.0f),
-      tail_values_(values_.size(), 0.0f) {}
+      tail_values_(values_.size(), 0.0f) {
+    flatten(*root_, nullptr, controls_, steps_);
+}
 
 void Graph::prepare(const ProcessSetup& setup) {
     // NaN fails the comparison and also becomes 8000.
@@ -475,7 +570,7 @@ void Graph::prepare(const ProcessSetup& setup) {
     phase_ = 0;
     for (std::size_t k = 0; k < modulators_.size(); ++k)
         modulators_[k].reset(k);
-    root_.prepare(channels_, sample_rate_);
+    root_->prepare(channels_, sample_rate_);
     stale_ = true;
     tail_values_.assign(values_.size(), 0.0f);
 }
@@ -499,7 +594,52 @@ void Graph::tick(const ParamSet& params) {
         seen_tempo_ = tempo_;
         stale_ = false;
     }
-    root_.control(context, changed);
+    for (const ControlStep& step : controls_) {
+        if (step.block) {
+            control_block(*step.block, context, changed);
+        } else if (step.branch) {
+            control_branch(*step.branch, context, changed);
+        } else {
+            control_mix(*step.mix, context, changed);
+        }
+    }
+}
+
+// The node tree's work for one slice, step by step without recursion.
+void Graph::run_slice() {
+    using Op = ProcessStep::Op;
+    const std::size_t phase = phase_;
+    const std::size_t count = steps_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const ProcessStep& step = steps_[i];
+        Frame& frame = step.frame ? *step.frame : frame_;
+        switch (step.op) {
+            case Op::Block:
+                step.block->process(frame, phase);
+                break;
+            case Op::Split:
+                copy_frame(frame, step.parallel->input, frame.frames);
+                break;
+            case Op::Fork:
+                copy_frame(step.parallel->input, *step.work, step.parallel->input.frames);
+                break;
+            case Op::Join:
+                join(*step.parallel, step.index, frame, step.work ? *step.work : frame_, phase);
+                break;
+            case Op::DryIn: {
+                MixNode& mix = *step.mix;
+                if (passes_through(mix)) break;
+                copy_frame(frame, mix.dry, frame.frames);
+                if (mix.lines.length > 0) mix.lines.run(mix.dry, frame.frames);
+                // The inner node is not run while the mix is fully dry.
+                if (!(mix.amount.from > 0.0f || mix.amount.to > 0.0f)) i = step.index - 1;
+                break;
+            }
+            case Op::Blend:
+                if (!passes_through(*step.mix)) blend(*step.mix, frame, phase);
+                break;
+        }
+    }
 }
 
 void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& context) {
@@ -528,7 +668,7 @@ void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& con
             std::memset(frame_.channel(c), 0, length * sizeof(float));
         }
         frame_.frames = length;
-        root_.process(frame_, phase_);
+        run_slice();
         for (std::size_t c = 0; c < active; ++c) {
             const float* in = frame_.channel(c);
             float* out = buffers[c].data() + index;
@@ -539,11 +679,11 @@ void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& con
         phase_ = (phase_ + length) % SLICE;
         index += length;
     }
-    root_.write_meters(params);
+    root_->write_meters(params);
 }
 
 std::uint32_t Graph::latency_samples() const {
-    return root_.latency();
+    return root_->latency();
 }
 
 std::uint32_t Graph::tail_for(const ParamSet& params) const {
@@ -551,7 +691,7 @@ std::uint32_t Graph::tail_for(const ParamSet& params) const {
     const std::size_t count = std::min(params.size(), param_count_);
     for (std::size_t i = 0; i < count; ++i)
         tail_values_[i] = params.at(i).get();
-    return root_.tail(ControlContext{tail_values_, sample_rate_, tempo_});
+    return root_->tail(ControlContext{tail_values_, sample_rate_, tempo_});
 }
 
 }  // namespace orba

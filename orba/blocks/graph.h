@@ -160,6 +160,35 @@ struct MixNode {
     std::vector<std::uint8_t> wet;  // per prepared channel: whether `only` lets it through
 };
 
+// One step of a graph's control tick, the tree flattened in the order
+// Node::control visits it: a block's arguments and control, a branch's gain or
+// a mix's amount. Exactly one pointer is set.
+struct ControlStep {
+    BlockNode* block = nullptr;
+    Branch* branch = nullptr;
+    MixNode* mix = nullptr;
+};
+
+// One step of a slice, the tree flattened in the order Node::process runs it.
+// A frame pointer left empty stands for the graph's own working frame.
+struct ProcessStep {
+    enum class Op : std::uint8_t {
+        Block,   // the block's process on `frame`
+        Split,   // a parallel node of several branches keeps its input
+        Fork,    // a middle branch starts on a copy of the kept input
+        Join,    // branch `index` ends on `work` and adds into `frame`
+        DryIn,   // a mix keeps its dry signal; `index` is its Blend step
+        Blend,   // a mix crossfades `frame` with the dry signal
+    };
+    Op op = Op::Block;
+    std::uint32_t index = 0;
+    Frame* frame = nullptr;
+    Frame* work = nullptr;
+    Block* block = nullptr;
+    ParallelNode* parallel = nullptr;
+    MixNode* mix = nullptr;
+};
+
 // One compilation: the names expressions may read.
 struct Compiler {
     std::span<const std::string_view> params;
@@ -199,7 +228,7 @@ class Graph {
     // every block.
     std::uint32_t tail_for(const ParamSet& params) const;
 
-    const Node& root() const { return root_; }
+    const Node& root() const { return *root_; }
     std::span<const Modulator> modulators() const { return modulators_; }
     std::span<const float> values() const { return values_; }
     std::size_t param_count() const { return param_count_; }
@@ -210,11 +239,15 @@ class Graph {
   private:
     Graph(Node root, std::vector<Modulator> modulators, std::size_t param_count);
     void tick(const ParamSet& params);
+    void run_slice();
 
     std::vector<Modulator> modulators_;
     std::vector<float> values_;
     Frame frame_;
-    Node root_;
+    // On the heap, so the steps below keep pointing into it when the graph moves.
+    std::unique_ptr<Node> root_;
+    std::vector<ControlStep> controls_;
+    std::vector<ProcessStep> steps_;
     std::size_t param_count_ = 0;
     std::size_t channels_ = 1;
     std::size_t phase_ = 0;

@@ -207,27 +207,50 @@ void run_serial(Tap* taps, float* const* io, const Slice& s, const float (*delay
 }
 
 // Every delay of the slice is longer than the slice, so no read reaches a
-// sample written in it: the reads run ahead of the damping recursions of the
-// lines (which also swap the inputs for the outputs), and the writes come
-// last. A whole-numbered delay still goes through the full formula:
-// with t = 0 it gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is
-// +0) or when a neighbour is infinite (0 * inf is NaN).
-template <std::size_t N, bool PingPong>
-void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay)[SLICE]) {
-    const std::size_t n = s.frames;
+// sample written in it: the reads may run ahead of the damping recursions of
+// the lines, and each recursion step writes its line as it goes. A
+// whole-numbered delay still goes through the full formula: with t = 0 it
+// gives y1 + 0 * P, which is not y1 when y1 is -0 (the sum is +0) or when a
+// neighbour is infinite (0 * inf is NaN). `delay` is filled only when the
+// delay moves (`s.fixed` false); a fixed one is `fixed_delay`. `Frames` is
+// the slice length when it is known at compile time (a full slice), which
+// lets the compiler unroll the pipeline; 0 reads it from `s`.
+template <std::size_t N, bool PingPong, std::size_t Frames>
+void run_staged(Tap* taps, float* const* io, const Slice& s, float (*delay)[SLICE],
+                float fixed_delay) {
+    const std::size_t n = Frames != 0 ? Frames : s.frames;
     float y[N][SLICE];
-    float x[N][SLICE];
-    float held[N][SLICE];
     float state[N];
     for (std::size_t c = 0; c < N; ++c)
         state[c] = taps[c].state;
+
+    // Each line's writes go straight into its buffer unless the slice wraps
+    // around the end of it; then they go through `spill` and are copied after.
+    float spill[N][SLICE];
+    float* into[N];
+    bool wraps[N];
+    for (std::size_t c = 0; c < N; ++c) {
+        wraps[c] = taps[c].write + n > taps[c].length;
+        into[c] = wraps[c] ? spill[c] : taps[c].buffer + taps[c].write;
+    }
+    // One step of every line's damping recursion, which also swaps the input
+    // for the output and writes what is fed back: normal mode feeds every line
+    // its own repeats and input; ping-pong crosses the repeats and puts the
+    // mono sum on the left only.
     auto recurse = [&](std::size_t from, std::size_t to) {
         for (std::size_t j = from; j < to; ++j) {
+            float x[N];
             for (std::size_t c = 0; c < N; ++c) {
-                x[c][j] = io[c][j];
+                x[c] = io[c][j];
                 io[c][j] = y[c][j];
                 state[c] = state[c] + s.damping * (y[c][j] - state[c]);
-                held[c][j] = state[c];
+            }
+            if constexpr (PingPong) {
+                into[0][j] = s.feedback * state[1] + 0.5f * (x[0] + x[1]);
+                into[1][j] = s.feedback * state[0];
+            } else {
+                for (std::size_t c = 0; c < N; ++c)
+                    into[c][j] = s.feedback * state[c] + x[c];
             }
         }
     };
@@ -241,12 +264,11 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay
     const float* from[N];
     std::size_t write[N];
     bool straight = s.fixed;
-    const Split fixed = split(delay[0][0]);
-    for (std::size_t c = 0; c < N; ++c) {
+    const Split fixed = split(fixed_delay);
+    for (std::size_t c = 0; c < N && straight; ++c) {
         const std::size_t oldest = oldest_slot(taps[c].write, taps[c].length, fixed.whole);
         from[c] = taps[c].buffer + oldest;
-        straight = straight && oldest + 3 + padded <= taps[c].length;
-        write[c] = taps[c].write;
+        straight = oldest + 3 + padded <= taps[c].length;
     }
     auto pipeline = [&](auto fill) {
         fill(0);
@@ -265,6 +287,12 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay
             }
         });
     } else {
+        if (s.fixed) {
+            for (std::size_t c = 0; c < N; ++c)
+                std::fill_n(delay[c], n, fixed_delay);
+        }
+        for (std::size_t c = 0; c < N; ++c)
+            write[c] = taps[c].write;
         pipeline([&](std::size_t at) {
             for (std::size_t c = 0; c < N; ++c) {
                 const Tap& tap = taps[c];
@@ -279,32 +307,31 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, const float (*delay
     for (std::size_t c = 0; c < N; ++c) {
         Tap& tap = taps[c];
         tap.state = state[c];
-        auto fed = [&](std::size_t j) {
-            if constexpr (PingPong) {
-                return c == 0 ? s.feedback * held[1][j] + 0.5f * (x[0][j] + x[1][j])
-                              : s.feedback * held[0][j];
-            } else {
-                return s.feedback * held[c][j] + x[c][j];
-            }
-        };
-        const std::size_t first = std::min(n, tap.length - tap.write);
-        float* ring = tap.buffer + tap.write;
-        for (std::size_t j = 0; j < first; ++j)
-            ring[j] = fed(j);
-        for (std::size_t j = first; j < n; ++j)
-            tap.buffer[j - first] = fed(j);
-        tap.write = first < n ? n - first : tap.write + n;
-        if (tap.write == tap.length) tap.write = 0;
+        if (wraps[c]) {
+            const std::size_t first = tap.length - tap.write;
+            std::copy_n(spill[c], first, tap.buffer + tap.write);
+            std::copy_n(spill[c] + first, n - first, tap.buffer);
+        }
+        tap.write += n;
+        if (tap.write >= tap.length) tap.write -= tap.length;
     }
 }
 
 template <std::size_t N, bool PingPong>
 void run(Tap* taps, float* const* io, const Slice& s) {
     float delay[N][SLICE];
-    const float shortest = delays<N, PingPong>(s, static_cast<float>(taps[0].length - 4), delay);
+    const float longest = static_cast<float>(taps[0].length - 4);
+    // A fixed delay needs no list unless the slice has to run sample by sample.
+    const float shortest =
+        s.fixed ? clamp_delay(s.glide_start, longest) : delays<N, PingPong>(s, longest, delay);
     if (shortest >= static_cast<float>(s.frames + 1)) {
-        run_staged<N, PingPong>(taps, io, s, delay);
+        if (s.frames == SLICE) {
+            run_staged<N, PingPong, SLICE>(taps, io, s, delay, shortest);
+        } else {
+            run_staged<N, PingPong, 0>(taps, io, s, delay, shortest);
+        }
     } else {
+        if (s.fixed) delays<N, PingPong>(s, longest, delay);
         run_serial<N, PingPong>(taps, io, s, delay);
     }
 }
