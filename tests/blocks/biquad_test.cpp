@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <span>
@@ -46,11 +49,11 @@ Coeffs cookbook(unsigned response, float freq, float q, float gain_db, float sam
         {1, -2 * c, 1, 1 + alpha, -2 * c, 1 - alpha},
         {1 + alpha * A, -2 * c, 1 - alpha * A, 1 + alpha / A, -2 * c, 1 - alpha / A},
         {A * ((A + 1) - (A - 1) * c + r), 2 * A * ((A - 1) - (A + 1) * c),
-         A * ((A + 1) - (A - 1) * c - r), (A + 1) + (A - 1) * c + r,
-         -2 * ((A - 1) + (A + 1) * c), (A + 1) + (A - 1) * c - r},
+         A * ((A + 1) - (A - 1) * c - r), (A + 1) + (A - 1) * c + r, -2 * ((A - 1) + (A + 1) * c),
+         (A + 1) + (A - 1) * c - r},
         {A * ((A + 1) + (A - 1) * c + r), -2 * A * ((A - 1) + (A + 1) * c),
-         A * ((A + 1) + (A - 1) * c - r), (A + 1) - (A - 1) * c + r,
-         2 * ((A - 1) - (A + 1) * c), (A + 1) - (A - 1) * c - r},
+         A * ((A + 1) + (A - 1) * c - r), (A + 1) - (A - 1) * c + r, 2 * ((A - 1) - (A + 1) * c),
+         (A + 1) - (A - 1) * c - r},
         {1 - alpha, -2 * c, 1 + alpha, 1 + alpha, -2 * c, 1 - alpha},
     };
     const double* k = raw[response];
@@ -135,7 +138,8 @@ class Model final : public Block {
 };
 
 TEST(Filter, MatchesThePlainModelBitForBit) {
-    test::expect_block_matches_model(INFO, [] { return std::make_unique<Model>(); }, 2);
+    test::expect_block_matches_model(
+        INFO, [] { return std::make_unique<Model>(); }, 2);
 }
 
 bool same(const Coeffs& a, const Coeffs& b) {

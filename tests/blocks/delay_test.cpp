@@ -98,8 +98,7 @@ class Model final : public Block {
     float time(double lead, std::size_t j, std::size_t p) const {
         const float glide = start_ + (target_ - start_) * (static_cast<float>(p + j + 1) / 32.0f);
         const double q = phase_ + lead + increment_ * static_cast<double>(j);
-        const auto lfo =
-            static_cast<float>(std::sin(2.0 * std::numbers::pi * (q - std::trunc(q))));
+        const auto lfo = static_cast<float>(std::sin(2.0 * std::numbers::pi * (q - std::trunc(q))));
         return glide + depth_ * lfo;
     }
 
@@ -142,7 +141,7 @@ TEST(Delay, MatchesThePlainModelBitForBit) {
     std::vector<ArgInfo> args(INFO.args.begin(), INFO.args.end());
     args[0].max = 25.0f;  // time_ms
     args[0].default_value = 4.0f;
-    args[4].max = 5.0f;  // mod_depth_ms
+    args[4].max = 5.0f;   // mod_depth_ms
     args[6].max = 20.0f;  // max_ms
     args[6].default_value = 10.0f;
     BlockInfo short_lines = INFO;

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "tests/support/block_model.h"
@@ -12,9 +14,8 @@
 namespace orba::blocks::gain {
 namespace {
 
-// The gain block written plainly, one sample at a time, with no cached
-// levels or angles and no shortcut for a settled gain beyond the one the
-// block's arithmetic itself allows.
+// The gain block written plainly, one sample at a time, working out its
+// level and pan angle afresh at every control.
 class Model final : public Block {
   public:
     void prepare(std::size_t channels, float) override {
@@ -62,7 +63,8 @@ class Model final : public Block {
 };
 
 TEST(Gain, MatchesThePlainModelBitForBit) {
-    test::expect_block_matches_model(INFO, [] { return std::make_unique<Model>(); }, 1);
+    test::expect_block_matches_model(
+        INFO, [] { return std::make_unique<Model>(); }, 1);
 }
 
 // The ratio of output to input on each channel of one settled period.
