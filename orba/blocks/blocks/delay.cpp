@@ -224,15 +224,10 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, float (*delay)[SLIC
     for (std::size_t c = 0; c < N; ++c)
         state[c] = taps[c].state;
 
-    // Each line's writes go straight into its buffer unless the slice wraps
-    // around the end of it; then they go through `spill` and are copied after.
-    float spill[N][SLICE];
-    float* into[N];
-    bool wraps[N];
-    for (std::size_t c = 0; c < N; ++c) {
-        wraps[c] = taps[c].write + n > taps[c].length;
-        into[c] = wraps[c] ? spill[c] : taps[c].buffer + taps[c].write;
-    }
+    // What each line takes in is gathered here and stored after the
+    // recursion: writing the line directly would leave the compiler unsure
+    // whether a write lands on the audio still to be read.
+    float into[N][SLICE];
     // One step of every line's damping recursion, which also swaps the input
     // for the output and writes what is fed back: normal mode feeds every line
     // its own repeats and input; ping-pong crosses the repeats and puts the
@@ -307,11 +302,9 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, float (*delay)[SLIC
     for (std::size_t c = 0; c < N; ++c) {
         Tap& tap = taps[c];
         tap.state = state[c];
-        if (wraps[c]) {
-            const std::size_t first = tap.length - tap.write;
-            std::copy_n(spill[c], first, tap.buffer + tap.write);
-            std::copy_n(spill[c] + first, n - first, tap.buffer);
-        }
+        const std::size_t first = std::min(n, tap.length - tap.write);
+        std::copy_n(into[c], first, tap.buffer + tap.write);
+        std::copy_n(into[c] + first, n - first, tap.buffer);
         tap.write += n;
         if (tap.write >= tap.length) tap.write -= tap.length;
     }
