@@ -560,6 +560,9 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_cou
       seen_(values_.size(), 0.0f),
       tail_values_(values_.size(), 0.0f) {
     flatten(*root_, nullptr, controls_, steps_);
+    for (const ControlStep& step : controls_) {
+        if (step.block && !step.block->meters.empty()) metered_.push_back(step.block);
+    }
 }
 
 void Graph::prepare(const ProcessSetup& setup) {
@@ -679,7 +682,15 @@ void Graph::process(ParamSet& params, Buffers buffers, const ProcessContext& con
         phase_ = (phase_ + length) % SLICE;
         index += length;
     }
-    root_->write_meters(params);
+    write_meters(params);
+}
+
+void Graph::write_meters(ParamSet& params) const {
+    for (const BlockNode* node : metered_) {
+        for (const auto& [meter, param] : node->meters) {
+            if (param < params.size()) params.at(param).set(node->block->meter(meter));
+        }
+    }
 }
 
 std::uint32_t Graph::latency_samples() const {

@@ -240,6 +240,7 @@ class Graph {
     Graph(Node root, std::vector<Modulator> modulators, std::size_t param_count);
     void tick(const ParamSet& params);
     void run_slice();
+    void write_meters(ParamSet& params) const;
 
     std::vector<Modulator> modulators_;
     std::vector<float> values_;
@@ -248,6 +249,9 @@ class Graph {
     std::unique_ptr<Node> root_;
     std::vector<ControlStep> controls_;
     std::vector<ProcessStep> steps_;
+    // The blocks with meter bindings, in tree order: most graphs have none,
+    // and then a block ends without a walk over the tree.
+    std::vector<const BlockNode*> metered_;
     std::size_t param_count_ = 0;
     std::size_t channels_ = 1;
     std::size_t phase_ = 0;
