@@ -209,8 +209,6 @@ void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
     }
 }
 
-void process_mix(MixNode& node, Frame& frame, std::size_t phase);
-
 void control_block(BlockNode& node, const ControlContext& context, bool inputs_changed) {
     // Constant arguments were normalised once by the compiler; the block
     // still gets its control every tick, as its glides need.
