@@ -155,47 +155,6 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.scratch.resize(channels);
 }
 
-// Every branch sees the node's input; the output is their gain-weighted sum.
-// The first branch runs on the frame itself and the last on the kept input,
-// so only the middle ones pay for a copy.
-void process_parallel(ParallelNode& node, Frame& frame, std::size_t phase) {
-    const std::size_t frames = frame.frames;
-    const std::size_t count = node.branches.size();
-    if (count == 0) return;
-    if (count > 1) copy_frame(frame, node.input, frames);
-
-    float first[SLICE];
-    float w[SLICE];
-    Branch& lead = node.branches[0];
-    lead.node.process(frame, phase);
-    if (lead.lines.length > 0) lead.lines.run(frame, frames);
-    weights(lead.gain, phase, frames, first);
-    if (count == 1) {
-        sum_one(frame, first, frames);
-        return;
-    }
-    for (std::size_t i = 1; i < count; ++i) {
-        Branch& branch = node.branches[i];
-        Frame* work = &node.input;
-        if (i + 1 < count) {
-            copy_frame(node.input, node.scratch, frames);
-            work = &node.scratch;
-        }
-        branch.node.process(*work, phase);
-        if (branch.lines.length > 0) branch.lines.run(*work, frames);
-        if (i == 1 && unity(lead.gain) && unity(branch.gain)) {
-            sum_two_unity(frame, *work, frames);
-            continue;
-        }
-        weights(branch.gain, phase, frames, w);
-        if (i == 1) {
-            sum_two(frame, first, *work, w, frames);
-        } else {
-            sum_more(frame, *work, w, frames);
-        }
-    }
-}
-
 void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
     node.inner.prepare(channels, sample_rate);
     node.lines.reset(channels, node.inner.latency());
@@ -330,17 +289,6 @@ void blend(MixNode& node, Frame& frame, std::size_t phase) {
     }
 }
 
-void process_mix(MixNode& node, Frame& frame, std::size_t phase) {
-    if (passes_through(node)) {
-        node.inner.process(frame, phase);
-        return;
-    }
-    copy_frame(frame, node.dry, frame.frames);
-    if (node.lines.length > 0) node.lines.run(node.dry, frame.frames);
-    if (node.amount.from > 0.0f || node.amount.to > 0.0f) node.inner.process(frame, phase);
-    blend(node, frame, phase);
-}
-
 }  // namespace
 
 void Modulator::reset(std::size_t k) {
@@ -427,48 +375,6 @@ void Node::prepare(std::size_t channels, float sample_rate) {
     }
 }
 
-void Node::control(const ControlContext& context, bool inputs_changed) {
-    switch (kind.index()) {
-        case 0:
-            control_block(std::get<0>(kind), context, inputs_changed);
-            break;
-        case 1:
-            for (Node& child : std::get<1>(kind).nodes)
-                child.control(context, inputs_changed);
-            break;
-        case 2:
-            for (Branch& branch : std::get<2>(kind).branches) {
-                branch.node.control(context, inputs_changed);
-                control_branch(branch, context, inputs_changed);
-            }
-            break;
-        case 3: {
-            MixNode& node = *std::get<3>(kind);
-            node.inner.control(context, inputs_changed);
-            control_mix(node, context, inputs_changed);
-            break;
-        }
-    }
-}
-
-void Node::process(Frame& frame, std::size_t phase) {
-    switch (kind.index()) {
-        case 0:
-            std::get<0>(kind).block->process(frame, phase);
-            break;
-        case 1:
-            for (Node& child : std::get<1>(kind).nodes)
-                child.process(frame, phase);
-            break;
-        case 2:
-            process_parallel(std::get<2>(kind), frame, phase);
-            break;
-        case 3:
-            process_mix(*std::get<3>(kind), frame, phase);
-            break;
-    }
-}
-
 std::uint32_t Node::latency() const {
     switch (kind.index()) {
         case 0:
@@ -524,30 +430,6 @@ std::uint32_t Node::tail(const ControlContext& context) const {
             return std::get<3>(kind)->inner.tail(context);
     }
     return 0;
-}
-
-void Node::write_meters(ParamSet& params) const {
-    switch (kind.index()) {
-        case 0: {
-            const BlockNode& node = std::get<0>(kind);
-            for (const auto& [meter, param] : node.meters) {
-                if (param < params.size()) params.at(param).set(node.block->meter(meter));
-            }
-            break;
-        }
-        case 1:
-            for (const Node& child : std::get<1>(kind).nodes)
-                child.write_meters(params);
-            break;
-        case 2:
-            for (const Branch& branch : std::get<2>(kind).branches) {
-                branch.node.write_meters(params);
-            }
-            break;
-        case 3:
-            std::get<3>(kind)->inner.write_meters(params);
-            break;
-    }
 }
 
 Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_count)

@@ -119,14 +119,10 @@ struct Node {
         return mix ? mix->get() : nullptr;
     }
 
+    // Control and processing run from the graph's flattened step lists.
     void prepare(std::size_t channels, float sample_rate);
-    // `inputs_changed` false promises that the context holds exactly what the
-    // previous control saw, so every expression would give the same value again.
-    void control(const ControlContext& context, bool inputs_changed = true);
-    void process(Frame& frame, std::size_t phase);
     std::uint32_t latency() const;
     std::uint32_t tail(const ControlContext& context) const;
-    void write_meters(ParamSet& params) const;
 };
 
 // Equal-length delay rings, one per channel, that line a fast path up with the

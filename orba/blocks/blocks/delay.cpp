@@ -346,16 +346,6 @@ std::unique_ptr<Block> make() {
     return std::make_unique<Delay>();
 }
 
-float Line::read(float delay) const {
-    const float d = clamp_delay(delay, static_cast<float>(buffer.size() - 4));
-    return read_clamped(buffer.data(), buffer.size(), write, d);
-}
-
-void Line::push(float sample) {
-    buffer[write] = sample;
-    write = write + 1 == buffer.size() ? 0 : write + 1;
-}
-
 void Delay::configure(std::span<const float> args) {
     if (args.size() > MAX_MS) max_ms_ = args[MAX_MS];
 }

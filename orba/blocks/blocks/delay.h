@@ -26,12 +26,6 @@ struct Line {
     float damping = 0.0f;  // one-pole low-pass memory of the feedback path
 
     explicit Line(std::size_t length) : buffer(length, 0.0f) {}
-
-    // Four-point Catmull-Rom read `delay` samples back, the delay clamped to
-    // [2, length - 4] (reads come before the current sample is written).
-    float read(float delay) const;
-    // Stores `sample` at the write position and advances it.
-    void push(float sample);
 };
 
 class Delay final : public Block {
