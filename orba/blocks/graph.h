@@ -119,7 +119,8 @@ struct Node {
         return mix ? mix->get() : nullptr;
     }
 
-    // Control and processing run from the graph's flattened step lists.
+    // Control and processing run from the graph's flattened step lists
+    // (ControlStep, ProcessStep), not from the tree.
     void prepare(std::size_t channels, float sample_rate);
     std::uint32_t latency() const;
     std::uint32_t tail(const ControlContext& context) const;
@@ -156,16 +157,17 @@ struct MixNode {
     std::vector<std::uint8_t> wet;  // per prepared channel: whether `only` lets it through
 };
 
-// One step of a graph's control tick, the tree flattened in the order
-// Node::control visits it: a block's arguments and control, a branch's gain or
-// a mix's amount. Exactly one pointer is set.
+// One step of a graph's control tick, the tree flattened depth first with a
+// node's children before the node itself: a block's arguments and control, a
+// branch's gain after its node, a mix's amount after its inner node. Exactly
+// one pointer is set.
 struct ControlStep {
     BlockNode* block = nullptr;
     Branch* branch = nullptr;
     MixNode* mix = nullptr;
 };
 
-// One step of a slice, the tree flattened in the order Node::process runs it.
+// One step of a slice, the tree flattened in the order its audio flows.
 // A frame pointer left empty stands for the graph's own working frame.
 struct ProcessStep {
     enum class Op : std::uint8_t {
