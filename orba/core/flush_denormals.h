@@ -14,11 +14,12 @@ namespace orba {
 class FlushDenormals {
   public:
 #if defined(__x86_64__) || defined(_M_X64)
-    // MXCSR bit 15 flushes denormal results (FTZ), bit 6 reads denormal
-    // inputs as zero (DAZ). Both, because ARM's FZ flushes inputs and results
-    // alike, and the plug-in should sound the same on either processor.
+    // MXCSR bit 15 flushes denormal results (FTZ). Denormal inputs (DAZ, bit
+    // 6) are left as the host set them: hosts run their own code inside our
+    // call (an Audio Unit's input callback), and reading their denormals as
+    // zero would change what they compute.
     FlushDenormals() noexcept : saved_(_mm_getcsr()) {
-        _mm_setcsr(saved_ | 0x8040u);
+        _mm_setcsr(saved_ | 0x8000u);
     }
     ~FlushDenormals() {
         _mm_setcsr(saved_);
@@ -27,7 +28,8 @@ class FlushDenormals {
   private:
     unsigned saved_;
 #elif defined(__aarch64__)
-    // FPCR bit 24 (FZ) flushes denormal inputs and results of float arithmetic.
+    // FPCR bit 24 (FZ) flushes denormal results and, unlike x86's FTZ, denormal
+    // inputs too; arm64 has no way to flush results alone.
     FlushDenormals() noexcept {
         __asm__ __volatile__("mrs %0, fpcr" : "=r"(saved_));
         const std::uint64_t flushed = saved_ | (std::uint64_t{1} << 24);

@@ -406,18 +406,24 @@ TEST_F(AuRender, TransportComesFromTheHostsCallbacksAndTheTimeStamp) {
 }
 
 #if defined(__x86_64__)
-// Flush-to-zero (0x8000) and denormals-are-zero (0x40) in MXCSR.
-constexpr unsigned FLUSHING = 0x8040;
+// Flush-to-zero in MXCSR; denormals-are-zero (0x40) stays the caller's.
+constexpr unsigned FLUSHING = 0x8000;
+constexpr unsigned DAZ = 0x40;
 
 struct CsrProbe {
     static OSStatus input(void* self, AudioUnitRenderActionFlags*, const AudioTimeStamp*, UInt32,
                           UInt32 frames, AudioBufferList* data) {
-        static_cast<CsrProbe*>(self)->seen = _mm_getcsr();
+        auto& probe = *static_cast<CsrProbe*>(self);
+        probe.seen = _mm_getcsr();
+        // Host code: its denormal inputs must still count.
+        volatile float denormal = 1e-39f;
+        probe.product = denormal * 1e10f;
         for (UInt32 c = 0; c < data->mNumberBuffers; ++c)
             std::fill_n(static_cast<float*>(data->mBuffers[c].mData), frames, 1e-38f);
         return noErr;
     }
     unsigned seen = 0;
+    float product = 0.0f;
 };
 
 TEST_F(AuRender, DenormalsAreFlushedWhileRenderingAndTheCallersModeComesBackExactly) {
@@ -427,7 +433,7 @@ TEST_F(AuRender, DenormalsAreFlushedWhileRenderingAndTheCallersModeComesBackExac
               noErr);
     ASSERT_EQ(probe->initialize(), noErr);
     // The default, both flush bits already set, and rounding toward zero.
-    const unsigned modes[] = {0x1F80, 0x1F80 | FLUSHING, 0x7F80};
+    const unsigned modes[] = {0x1F80, 0x1F80 | FLUSHING | DAZ, 0x7F80};
     for (const unsigned mode : modes) {
         for (const UInt32 buffers : {2u, 1u}) {
             SCOPED_TRACE(testing::Message()
@@ -444,7 +450,11 @@ TEST_F(AuRender, DenormalsAreFlushedWhileRenderingAndTheCallersModeComesBackExac
             if (buffers == 2) {
                 ASSERT_EQ(status, noErr);
                 EXPECT_EQ(input.seen & FLUSHING, FLUSHING) << "not flushing for the input";
-                EXPECT_EQ(meter(Probe::FLUSHED), 1.0f);
+                EXPECT_EQ(input.seen & DAZ, mode & DAZ) << "the host's denormal inputs changed";
+                if ((mode & DAZ) == 0) {
+                    EXPECT_NE(input.product, 0.0f);
+                }
+                EXPECT_EQ(meter(Probe::FLUSHED), (mode & DAZ) != 0 ? 2.0f : 1.0f);
             } else {
                 EXPECT_EQ(status, kAudioUnitErr_FormatNotSupported);
             }

@@ -542,7 +542,12 @@ TEST_F(ClapProbe, DenormalsAreFlushedOnlyWhileTheBlockRuns) {
 #endif
     Block block(2, 2, 8);
     ASSERT_EQ(run(block), abi::CLAP_PROCESS_CONTINUE);
-    EXPECT_EQ(value(id_of(Probe::FLUSHED)), 1.0);
+#if defined(__aarch64__)
+    // FZ is the only flush arm64 has, and it reads denormal inputs as zero too.
+    EXPECT_EQ(value(id_of(Probe::FLUSHED)), 2.0);
+#else
+    EXPECT_EQ(value(id_of(Probe::FLUSHED)), 1.0) << "denormal inputs are read as they are";
+#endif
 #if defined(__x86_64__)
     EXPECT_EQ(_mm_getcsr(), before);
 #endif

@@ -81,7 +81,7 @@ inline constexpr ParamInfo PROBE_TABLE[] = {
     probe_meter("tempo", -1.0f, PROBE_BIG),
     probe_meter("position", -1.0f, PROBE_BIG),
     probe_meter("playing", 0.0f, 1.0f),
-    probe_meter("flushed", 0.0f, 1.0f),
+    probe_meter("flushed", 0.0f, 2.0f),
 };
 
 class Probe final : public Plugin {
@@ -125,9 +125,13 @@ class Probe final : public Plugin {
     }
 
     void process(Buffers buffers, const ProcessContext& context) override {
-        // The smallest normal float halved is a denormal unless flushed.
+        // The smallest normal float halved is a denormal unless results are
+        // flushed: 1. A denormal input read as zero as well makes it 2.
         volatile float smallest = std::numeric_limits<float>::min();
-        params_->at(FLUSHED).set(smallest * 0.5f == 0.0f ? 1.0f : 0.0f);
+        volatile float denormal = 1e-39f;
+        const bool results = smallest * 0.5f == 0.0f;
+        const bool inputs = denormal * 1e10f == 0.0f;
+        params_->at(FLUSHED).set(results ? (inputs ? 2.0f : 1.0f) : 0.0f);
         params_->at(TEMPO).set(context.tempo ? static_cast<float>(*context.tempo) : -1.0f);
         params_->at(POSITION).set(context.position ? static_cast<float>(*context.position) : -1.0f);
         params_->at(PLAYING).set(context.playing ? 1.0f : 0.0f);

@@ -12,11 +12,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE__) || defined(__x86_64__)
-#include <xmmintrin.h>
-#endif
-
 #include "orba/clap/abi.h"
+#include "orba/core/flush_denormals.h"
 #include "render_support.h"
 #include "varnel-delay/varnel_delay.h"
 
@@ -30,22 +27,6 @@ Args with_varnel(Args args) {
     all.insert(all.end(), args.begin(), args.end());
     return all;
 }
-
-// The CLAP wrapper flushes denormals while the plug-in runs; so must we.
-class FlushDenormals {
-  public:
-#if defined(__SSE__) || defined(__x86_64__)
-    FlushDenormals() : saved_(_mm_getcsr()) {
-        _mm_setcsr(saved_ | 0x8040u);
-    }
-    ~FlushDenormals() {
-        _mm_setcsr(saved_);
-    }
-
-  private:
-    unsigned saved_;
-#endif
-};
 
 constexpr double RATE = 48000.0;
 constexpr double BPM = 120.0;
@@ -65,7 +46,7 @@ Audio process_directly(const Audio& input, std::uint32_t block,
         params->at(index).set(value);
     plugin.prepare({block, static_cast<float>(RATE), channels});
 
-    FlushDenormals flush;
+    FlushDenormals flush;  // as the CLAP wrapper does while the plug-in runs
     std::vector<std::vector<float>> planar(channels, std::vector<float>(block));
     std::vector<std::span<float>> spans(channels);
     Audio output{input.rate, input.channels, {}, input.format};
