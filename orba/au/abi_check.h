@@ -601,10 +601,13 @@ ORBA_AU_VALUE(kAudioUnitErr_Unauthorized, -10847);
 ORBA_AU_VALUE(kAudioUnitErr_MIDIOutputBufferFull, -66753);
 ORBA_AU_VALUE(kAudioUnitErr_RenderTimeout, -66745);
 ORBA_AU_VALUE(kAudioUnitErr_ExtensionNotFound, -66744);
+// Added in the 10.15 SDK; the wrapper itself never returns them.
+#if ORBA_AU_SDK_VERSION >= 101500
 ORBA_AU_VALUE(kAudioUnitErr_InvalidParameterValue, -66743);
 ORBA_AU_VALUE(kAudioUnitErr_InvalidFilePath, -66742);
 ORBA_AU_VALUE(kAudioUnitErr_MissingKey, -66741);
 ORBA_AU_VALUE(kAudioComponentErr_InstanceTimedOut, -66754);
+#endif
 ORBA_AU_VALUE(kAudioComponentErr_InstanceInvalidated, -66749);
 
 ORBA_AU_VALUE(kAudioUnitType_Effect, 0x61756678);

@@ -8,9 +8,15 @@
 // against each other.
 
 #if defined(__APPLE__)
+#include <Availability.h>
 #include <AudioToolbox/AudioToolbox.h>
 #include <CoreFoundation/CoreFoundation.h>
+// The SDK built against, as 101500 for 10.15: older SDKs lack a few names
+// that only the layout checks use.
+#define ORBA_AU_SDK_VERSION __MAC_OS_X_VERSION_MAX_ALLOWED
 #else
+// The stand-in declares every name the checks know.
+#define ORBA_AU_SDK_VERSION 999999
 
 // Everything here is the platform's interface, visible across shared
 // libraries as the system's would be, whatever the including target's
