@@ -1,7 +1,5 @@
 #pragma once
 
-#include <dlfcn.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "orba/au/sys.h"
+#include "orba/core/shared_library.h"
 
 // A small Audio Unit host for tests, written only against Apple's documented
 // interface: it loads a component binary, creates instances through the
@@ -60,17 +59,14 @@ using SysExFn = OSStatus (*)(void* self, const UInt8* data, UInt32 length);
 // way hosts open it.
 class Component {
   public:
-    Component(const char* path, const char* factory_name)
-        : path_(path), handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-        if (handle_ == nullptr) {
-            error_ = dlerror();
+    Component(const char* path, const char* factory_name) : path_(path), library_(path) {
+        if (!library_.loaded()) {
+            error_ = library_.error();
             return;
         }
-        factory_ = reinterpret_cast<AudioComponentFactoryFunction>(dlsym(handle_, factory_name));
+        factory_ =
+            reinterpret_cast<AudioComponentFactoryFunction>(library_.symbol(factory_name));
         if (factory_ == nullptr) error_ = std::string("no ") + factory_name;
-    }
-    ~Component() {
-        if (handle_ != nullptr) dlclose(handle_);
     }
     Component(const Component&) = delete;
     Component& operator=(const Component&) = delete;
@@ -81,7 +77,7 @@ class Component {
 
   private:
     std::string path_;
-    void* handle_;
+    SharedLibrary library_;
     AudioComponentFactoryFunction factory_ = nullptr;
     std::string error_;
 };

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "orba/clap/abi.h"
+#include "orba/core/shared_library.h"
 
 // A small CLAP host for tests: loads a library, records what the plug-in asks
 // of the host, and builds the event lists, streams and buffers a host passes.
@@ -23,15 +23,12 @@ namespace abi = orba::clap::abi;
 // A .clap file opened the way hosts open it.
 class Library {
   public:
-    explicit Library(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
-        if (handle_ == nullptr) {
-            error_ = dlerror();
+    explicit Library(const std::string& path) : library_(path) {
+        if (!library_.loaded()) {
+            error_ = library_.error();
             return;
         }
-        entry_ = static_cast<const abi::clap_plugin_entry*>(dlsym(handle_, "clap_entry"));
-    }
-    ~Library() {
-        if (handle_ != nullptr) dlclose(handle_);
+        entry_ = static_cast<const abi::clap_plugin_entry*>(library_.symbol("clap_entry"));
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -44,7 +41,7 @@ class Library {
     }
 
   private:
-    void* handle_;
+    SharedLibrary library_;
     const abi::clap_plugin_entry* entry_ = nullptr;
     std::string error_;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string>
@@ -254,6 +255,29 @@ TEST(ClapLibrary, CreatePluginRefusesMissingOrIncompatibleHostsAndOtherIds) {
         }
     }
     library.entry()->deinit();
+}
+
+// Hosts hand the library's path to init in UTF-8, and load it from wherever
+// the user keeps it, whatever the folder and file are called.
+TEST(ClapLibrary, LoadsFromAPathOutsideASCIIAndReportsAMissingOne) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(testing::TempDir()) / fs::path(u8"Prüfung – 音");
+    fs::create_directories(folder);
+    const fs::path file = folder / fs::path(u8"Probe ✓.clap");
+    fs::copy_file(ORBA_PROBE_CLAP, file, fs::copy_options::overwrite_existing);
+    const std::u8string utf8 = file.u8string();
+    const std::string path(utf8.begin(), utf8.end());
+    {
+        Library library(path);
+        ASSERT_NE(library.entry(), nullptr) << library.error();
+        EXPECT_TRUE(library.entry()->init(path.c_str()));
+        EXPECT_NE(library.factory(), nullptr);
+        library.entry()->deinit();
+    }
+    fs::remove_all(folder);
+    Library missing(path);
+    EXPECT_EQ(missing.entry(), nullptr);
+    EXPECT_FALSE(missing.error().empty());
 }
 
 TEST(ClapLibrary, ExportsOnlyClapEntry) {

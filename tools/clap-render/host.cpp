@@ -1,7 +1,5 @@
 #include "host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -82,16 +80,13 @@ bool ORBA_CLAP_ABI drop_event(const abi::clap_output_events*, const abi::clap_ev
 Result<std::unique_ptr<Library>> Library::open(const std::string& path) {
     std::unique_ptr<Library> library(new Library());
     library->path_ = path;
-    // dlopen searches the library path for a bare name; a file name here is a file.
-    const std::string load_path = path.find('/') == std::string::npos ? "./" + path : path;
-    library->handle_ = dlopen(load_path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library->handle_ == nullptr) {
-        const char* reason = dlerror();
+    library->library_ = std::make_unique<SharedLibrary>(path);
+    if (!library->library_->loaded()) {
         return fail("cannot load the plug-in library " + in_quotes(path) + ": " +
-                    (reason != nullptr ? reason : "unknown reason"));
+                    library->library_->error());
     }
     library->entry_ =
-        static_cast<const abi::clap_plugin_entry*>(dlsym(library->handle_, "clap_entry"));
+        static_cast<const abi::clap_plugin_entry*>(library->library_->symbol("clap_entry"));
     if (library->entry_ == nullptr) {
         return fail(in_quotes(path) + " is not a CLAP plug-in: it has no clap_entry");
     }
@@ -129,7 +124,6 @@ Result<std::unique_ptr<Library>> Library::open(const std::string& path) {
 
 Library::~Library() {
     if (initialised_ && entry_->deinit != nullptr) entry_->deinit();
-    if (handle_ != nullptr) dlclose(handle_);
 }
 
 Result<const PluginSummary*> Library::find(std::string_view key) const {

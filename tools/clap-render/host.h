@@ -13,6 +13,7 @@
 #include "orba/clap/abi.h"
 #include "orba/clap/param_help.h"
 #include "orba/core/result.h"
+#include "orba/core/shared_library.h"
 
 namespace orba::render {
 
@@ -27,7 +28,7 @@ struct PluginSummary {
     std::vector<std::string> features;
 };
 
-// A CLAP library opened the way a DAW opens one: dlopen, `clap_entry`, init,
+// A CLAP library opened the way a DAW opens one: loaded, `clap_entry`, init,
 // then the plug-in factory. Closing calls deinit and unloads it.
 class Library {
   public:
@@ -47,7 +48,7 @@ class Library {
     Library() = default;
 
     std::string path_;
-    void* handle_ = nullptr;
+    std::unique_ptr<SharedLibrary> library_;
     const abi::clap_plugin_entry* entry_ = nullptr;
     bool initialised_ = false;
     const abi::clap_plugin_factory* factory_ = nullptr;
