@@ -1,11 +1,34 @@
 #include "tests/support/alloc_counter.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
 thread_local std::size_t g_count = 0;
+
+// Aligned blocks come from malloc, over-allocated, with malloc's own pointer
+// kept just below the aligned address: not every C library has
+// aligned_alloc (Windows' has none), and all of them have free.
+void* aligned_block(std::size_t size, std::size_t align) {
+    const std::size_t room = align + sizeof(void*);
+    if (size > static_cast<std::size_t>(-1) - room) return nullptr;
+    void* raw = std::malloc(size + room);
+    if (raw == nullptr) return nullptr;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*);
+    void* aligned = reinterpret_cast<void*>((start + align - 1) / align * align);
+    std::memcpy(static_cast<char*>(aligned) - sizeof(void*), &raw, sizeof raw);
+    return aligned;
 }
+
+void free_aligned_block(void* p) {
+    if (p == nullptr) return;
+    void* raw = nullptr;
+    std::memcpy(&raw, static_cast<char*>(p) - sizeof(void*), sizeof raw);
+    std::free(raw);
+}
+}  // namespace
 
 namespace orba::test {
 std::size_t allocations() { return g_count; }
@@ -26,8 +49,7 @@ void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
 }
 void* operator new(std::size_t size, std::align_val_t align) {
     ++g_count;
-    std::size_t a = static_cast<std::size_t>(align);
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
+    if (void* p = aligned_block(size, static_cast<std::size_t>(align))) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size, std::align_val_t align) {
@@ -37,10 +59,14 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { free_aligned_block(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { free_aligned_block(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    free_aligned_block(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    free_aligned_block(p);
+}
 
 // The sanitizers own malloc; elsewhere on glibc count the C allocator too, so a
 // stray malloc on the audio path is caught as well as a stray new.
