@@ -10,7 +10,7 @@
 #   <target>       a static library of SOURCES; headers are included as
 #                  "<folder>/<file>.h" from plugins/
 #   <target>_clap  "<NAME>.clap"
-#   <target>_au    "<NAME>.component"
+#   <target>_au    "<NAME>.component", in builds with ORBA_AU (not on Windows)
 # The entry points of both packages are generated, so a plug-in's own sources
 # hold only its parameter table, its graph and its Plugin class. The identity
 # is also published as <TARGET>_ID, _NAME, _VENDOR, _VERSION, _AU_TYPE,
@@ -73,17 +73,19 @@ function(orba_plugin target)
 
   orba_clap_library(${target}_clap OUTPUT_NAME "${ARG_NAME}" INSTALL
                     SOURCES "${clap_entry}" LIBRARIES ${target})
-  orba_au_component(${target}_au INSTALL
-                    OUTPUT_NAME "${ARG_NAME}"
-                    FACTORY ${ARG_AU_FACTORY}
-                    NAME "${ARG_VENDOR}: ${ARG_NAME}"
-                    TYPE ${ARG_AU_TYPE}
-                    SUBTYPE ${ARG_AU_SUBTYPE}
-                    MANUFACTURER ${ARG_AU_MANUFACTURER}
-                    VERSION ${ARG_VERSION}
-                    BUNDLE_ID "${ARG_AU_BUNDLE_ID}"
-                    SOURCES "${au_entry}"
-                    LIBRARIES ${target})
+  if(ORBA_AU)
+    orba_au_component(${target}_au INSTALL
+                      OUTPUT_NAME "${ARG_NAME}"
+                      FACTORY ${ARG_AU_FACTORY}
+                      NAME "${ARG_VENDOR}: ${ARG_NAME}"
+                      TYPE ${ARG_AU_TYPE}
+                      SUBTYPE ${ARG_AU_SUBTYPE}
+                      MANUFACTURER ${ARG_AU_MANUFACTURER}
+                      VERSION ${ARG_VERSION}
+                      BUNDLE_ID "${ARG_AU_BUNDLE_ID}"
+                      SOURCES "${au_entry}"
+                      LIBRARIES ${target})
+  endif()
 
   string(TOUPPER "${target}" prefix)
   set(${prefix}_ID "${ARG_ID}" CACHE INTERNAL "")

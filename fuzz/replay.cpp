@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
         std::ifstream in(file, std::ios::binary);
         const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                       std::istreambuf_iterator<char>()};
-        std::fprintf(stderr, "%s\n", file.c_str());
+        std::fprintf(stderr, "%s\n", file.string().c_str());
         // A copy of exactly the file's size, so an overread shows under ASan.
         std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
         const std::uint8_t* first = data.empty() ? nullptr : data.data();

@@ -4,6 +4,14 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev binutils locales)
+# `install-deps.sh windows`: also the Windows cross build and Wine to test it in,
+# with what scripts/windows-libsndfile.sh needs to build libsndfile from Debian's
+# source package.
+windows=false
+[ "${1:-}" != windows ] || windows=true
+if $windows; then
+  packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest dpkg-dev)
+fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 missing=()
@@ -20,4 +28,13 @@ fi
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
   echo "generating locale de_DE.UTF-8"
   "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
+
+# apt-get source needs the source package lists, which a Debian image leaves out.
+if $windows && ! apt-get source --print-uris libsndfile >/dev/null 2>&1; then
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  echo "adding Debian's source package lists for $codename"
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$codename" "$codename" | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/orba-deb-src.sources >/dev/null
+  "${sudo_cmd[@]}" apt-get update -qq
 fi

@@ -1,6 +1,5 @@
 #include "audio_file.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <optional>
 #include <system_error>
 
+#include "raw_io.h"
 #include "text.h"
 
 namespace orba::render {
@@ -61,6 +61,15 @@ sf_count_t memory_tell(void* user) {
 
 SF_VIRTUAL_IO MEMORY_IO{&memory_length, &memory_seek, &memory_read, &memory_write, &memory_tell};
 
+// Puts `from` in the place of `to`, replacing a file there; the reason it
+// could not otherwise. std::rename leaves an existing `to` alone on Windows.
+std::optional<std::string> replace_file(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (!ec) return std::nullopt;
+    return ec.message();
+}
+
 // Writes all of `bytes` to `fd`; the reason it stopped otherwise.
 std::optional<std::string> write_all(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
@@ -82,7 +91,7 @@ Result<Done> write_direct(const std::string& path, const OutputTarget& target,
         return Done{};
     }
     // No O_CREAT or O_TRUNC: the node is there, and it is not ours to reshape.
-    const int fd = ::open(target.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    const int fd = open_existing_for_writing(target.path);
     if (fd < 0) return fail("cannot write " + name + ": " + std::strerror(errno));
     auto error = write_all(fd, bytes);
     if (::close(fd) != 0 && !error) error = std::strerror(errno);
@@ -500,10 +509,9 @@ Result<Done> AudioWriter::commit() {
     }
     if (target_.kind != OutputTarget::Kind::File)
         return write_direct(path_, target_, memory_.bytes);
-    if (std::rename(temp_.c_str(), target_.path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+    if (auto reason = replace_file(temp_, target_.path)) {
         std::remove(temp_.c_str());
-        return fail("cannot write " + name + ": " + reason);
+        return fail("cannot write " + name + ": " + *reason);
     }
     return Done{};
 }
@@ -523,10 +531,9 @@ Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>
             return fail("cannot write " + in_quotes(path));
         }
     }
-    if (std::rename(temp.c_str(), target->path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
+    if (auto reason = replace_file(temp, target->path)) {
         std::remove(temp.c_str());
-        return fail("cannot write " + in_quotes(path) + ": " + reason);
+        return fail("cannot write " + in_quotes(path) + ": " + *reason);
     }
     return Done{};
 }

@@ -18,6 +18,7 @@
 #include "echoes.h"
 #include "host.h"
 #include "options.h"
+#include "raw_io.h"
 #include "render.h"
 #include "report.h"
 #include "text.h"
@@ -321,6 +322,7 @@ Result<Done> run(const Options& options) {
 
 int main(int argc, char** argv) {
     using namespace orba::render;
+    use_binary_standard_streams();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     auto options = parse_options(args, ORBA_CLAP_RENDER_DEFAULT_PLUGIN);
     if (!options) {

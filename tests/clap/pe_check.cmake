@@ -1,0 +1,27 @@
+# Checks a Windows plug-in library with OBJDUMP -p: it exports `clap_entry` and
+# nothing else, and imports only DLLs every Windows has (no libstdc++, libgcc or
+# winpthread DLL, which a user would not have).
+cmake_minimum_required(VERSION 3.25)
+execute_process(COMMAND "${OBJDUMP}" -p "${FILE}" OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p failed on ${FILE}")
+endif()
+# The name table: one "\t[   0] name" line per export, up to a blank line.
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)*" exports "${dump}")
+string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" names "${exports}")
+list(TRANSFORM names REPLACE "^\n\t\\[ *[0-9]+\\] " "")
+if(NOT names STREQUAL "clap_entry")
+  message(FATAL_ERROR "${FILE} exports [${names}], not just clap_entry")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(TRANSFORM imports REPLACE "^DLL Name: " "")
+string(TOLOWER "${imports}" imports)
+if(NOT "kernel32.dll" IN_LIST imports)
+  message(FATAL_ERROR "no KERNEL32.dll among the imports of ${FILE}: [${imports}]")
+endif()
+foreach(dll ${imports})
+  if(NOT dll MATCHES "^(kernel32|msvcrt|ucrtbase|api-ms-win-[a-z0-9-]+)\\.dll$")
+    message(FATAL_ERROR "${FILE} needs ${dll}, which Windows does not provide")
+  endif()
+endforeach()
+message(STATUS "${FILE}: exports clap_entry; imports ${imports}")
