@@ -10,7 +10,9 @@ char lower(char c) {
 }
 
 bool same_ignoring_case(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](char x, char y) { return lower(x) == lower(y); });
+    // std::equal, not std::ranges::equal, which libc++ before 15 lacks.
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return lower(x) == lower(y); });
 }
 
 }  // namespace
