@@ -14,6 +14,18 @@ if $windows; then
 fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+# `install-deps.sh libcxx`: clang with LLVM's C++ library. `install-deps.sh arm64`: the
+# aarch64 cross compiler, qemu to run what it builds, and libsndfile for arm64 through
+# Debian's multiarch.
+case "${1:-}" in
+  libcxx) packages+=(clang libc++-dev libc++abi-dev googletest) ;;
+  arm64) packages+=(g++-aarch64-linux-gnu qemu-user googletest libc6:arm64 libstdc++6:arm64
+                    libsndfile1-dev:arm64) ;;
+esac
+if [ "${1:-}" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  echo "adding the arm64 architecture"
+  "${sudo_cmd[@]}" dpkg --add-architecture arm64
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

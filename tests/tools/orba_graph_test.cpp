@@ -14,6 +14,11 @@
 #include "varnel-delay/dsp.h"
 #include "varnel-delay/varnel_delay.h"
 
+// A cross build runs orba-graph under the emulator its tests run under.
+#ifndef ORBA_TOOL_EMULATOR
+#define ORBA_TOOL_EMULATOR ""
+#endif
+
 namespace {
 
 struct Outcome {
@@ -45,8 +50,8 @@ std::filesystem::path write_graph(const std::string& text) {
 // Runs the built orba-graph as a shell would, keeping both streams apart.
 Outcome orba_graph(const std::string& args) {
     const std::filesystem::path err = scratch("stderr.txt");
-    const std::string command =
-        std::string("'") + ORBA_GRAPH + "' " + args + " 2>'" + err.string() + "'";
+    const std::string command = ORBA_TOOL_EMULATOR + std::string(" '") + ORBA_GRAPH + "' " + args +
+                                " 2>'" + err.string() + "'";
     Outcome run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return run;

@@ -20,6 +20,12 @@
 
 extern char** environ;
 
+// A cross build's tools run under the emulator its tests run under, as the
+// words that come before the tool's path.
+#ifndef ORBA_TOOL_EMULATOR
+#define ORBA_TOOL_EMULATOR ""
+#endif
+
 namespace orba::test {
 
 namespace fs = std::filesystem;
@@ -128,7 +134,11 @@ inline Outcome run_tool(const TempDir& dir, const std::vector<std::string>& args
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    std::vector<std::string> all{CLAP_RENDER};
+    std::vector<std::string> all;
+    std::istringstream emulator(ORBA_TOOL_EMULATOR);
+    for (std::string word; emulator >> word;)
+        all.push_back(word);
+    all.push_back(CLAP_RENDER);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : all)
@@ -136,7 +146,7 @@ inline Outcome run_tool(const TempDir& dir, const std::vector<std::string>& args
     argv.push_back(nullptr);
     pid_t pid = 0;
     Outcome run;
-    if (posix_spawn(&pid, CLAP_RENDER, &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
