@@ -3,7 +3,7 @@
 # asking apt only when something is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsndfile1-dev binutils locales)
+          libsndfile1-dev libfast-float-dev libfmt-dev binutils locales)
 # `install-deps.sh windows`: also the Windows cross build and Wine to test it in,
 # with what scripts/windows-libsndfile.sh needs to build libsndfile from Debian's
 # source package.
