@@ -7,6 +7,7 @@
 
 #include "orba/blocks/blocks.h"
 #include "orba/blocks/graph.h"
+#include "orba/core/charconv.h"
 #include "orba/core/unicode.h"
 
 namespace orba {
@@ -198,7 +199,7 @@ std::string format_f32(float value) {
     // as a 1 and thirty zeros, 1e-10 as 0.0000000001).
     char text[32];
     const auto result =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
+        orba::to_chars(text, text + sizeof text, value, std::chars_format::scientific);
     const std::string_view sci(text, static_cast<std::size_t>(result.ptr - text));
     const std::size_t e = sci.find('e');
     std::string out;

@@ -1,12 +1,12 @@
 #include "orba/blocks/expr.h"
 
+#include "orba/core/charconv.h"
 #include "orba/core/fatal.h"
 #include "orba/core/unicode.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <system_error>
@@ -381,7 +381,7 @@ Result<Node> Parser::number() {
     // Straight to f32: going through f64 would round twice.
     float value = 0.0f;
     const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    const auto [ptr, ec] = orba::from_chars(text.data(), end, value);
     if (ptr != end || (ec != std::errc{} && ec != std::errc::result_out_of_range)) {
         return fail("'" + text + "' is not a number");
     }

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <utility>
 
+#include "orba/core/charconv.h"
 #include "orba/core/fatal.h"
 
 namespace orba {
@@ -37,7 +37,7 @@ std::string ParamInfo::display(float value) const {
     // to_chars with a precision rounds the exact binary value, ties to even,
     // and never consults the locale. 3.4e38 needs 39 digits plus ".00" and a sign.
     char buffer[64];
-    const auto [end, error] = std::to_chars(
+    const auto [end, error] = orba::to_chars(
         buffer, buffer + sizeof buffer, static_cast<double>(value), std::chars_format::fixed, 2);
     std::string text(buffer, error == std::errc{} ? end : buffer);
     if (!unit.empty()) {

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <system_error>
+
+#include "orba/core/charconv.h"
 
 namespace orba {
 namespace {
@@ -260,7 +261,7 @@ std::optional<T> parse_number_as(std::string_view text) {
     if (body.empty()) return std::nullopt;
     T value{};
     auto [end, error] =
-        std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
+        orba::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
     if (end != body.data() + body.size()) return std::nullopt;
     if (error == std::errc::result_out_of_range) {
         T magnitude = overflows(body) ? std::numeric_limits<T>::infinity() : T{0};

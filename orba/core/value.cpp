@@ -5,6 +5,7 @@
 #include <limits>
 #include <system_error>
 
+#include "orba/core/charconv.h"
 #include "orba/core/fatal.h"
 #include "orba/core/unicode.h"
 
@@ -240,7 +241,7 @@ class Parser {
         double value = 0.0;
         const char* first = body.data();
         const char* last = body.data() + body.size();
-        const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
+        const auto [end, ec] = orba::from_chars(first, last, value, std::chars_format::general);
         if (end != last || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
             return error("expected a value");
         }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -18,6 +17,7 @@
 #include "orba/blocks/expr.h"
 #include "orba/blocks/graph.h"
 #include "orba/blocks/spec.h"
+#include "orba/core/charconv.h"
 
 namespace orba {
 namespace {
@@ -600,7 +600,7 @@ class Maker {
   private:
     static std::string number(float v) {
         char text[32];
-        return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+        return std::string(text, orba::to_chars(text, text + sizeof text, v).ptr);
     }
     // What expressions read: parameters (f is never set), modulators, the
     // tempo and the sample rate.

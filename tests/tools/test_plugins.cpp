@@ -4,7 +4,6 @@
 // plug-in that only works once the host has run its main-thread callback.
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "orba/clap/abi.h"
 #include "orba/clap/param_help.h"
+#include "orba/core/charconv.h"
 
 namespace {
 
@@ -194,7 +194,7 @@ bool ORBA_CLAP_ABI params_get_value(const abi::clap_plugin* p, abi::clap_id id, 
 bool ORBA_CLAP_ABI params_value_to_text(const abi::clap_plugin*, abi::clap_id, double value,
                                         char* out, std::uint32_t capacity) {
     char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + 63, value, std::chars_format::fixed, 3);
+    auto [end, ec] = orba::to_chars(buffer, buffer + 63, value, std::chars_format::fixed, 3);
     *end = '\0';
     if (capacity == 0 || ec != std::errc()) return false;
     std::strncpy(out, buffer, capacity - 1);
@@ -205,7 +205,7 @@ bool ORBA_CLAP_ABI params_value_to_text(const abi::clap_plugin*, abi::clap_id, d
 bool ORBA_CLAP_ABI params_text_to_value(const abi::clap_plugin*, abi::clap_id, const char* text,
                                         double* value) {
     const char* end = text + std::strlen(text);
-    auto [ptr, ec] = std::from_chars(text, end, *value);
+    auto [ptr, ec] = orba::from_chars(text, end, *value);
     return ec == std::errc() && ptr == end;
 }
 

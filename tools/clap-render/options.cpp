@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "orba/core/charconv.h"
+
 #include "text.h"
 
 namespace orba::render {
@@ -14,7 +16,7 @@ namespace {
 std::optional<double> read_double(std::string_view text) {
     double value = 0.0;
     const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    auto [ptr, ec] = orba::from_chars(text.data(), end, value);
     if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
     return value;
 }

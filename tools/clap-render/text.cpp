@@ -1,7 +1,8 @@
 #include "text.h"
 
-#include <charconv>
 #include <cmath>
+
+#include "orba/core/charconv.h"
 
 namespace orba::render {
 
@@ -10,7 +11,7 @@ std::string fixed(double value, int decimals) {
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buffer[64];
     auto [end, ec] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+        orba::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (ec != std::errc()) return "?";
     std::string text(buffer, end);
     // "-0.0" reads as a sign error to a user.
@@ -24,7 +25,7 @@ std::string shortest(double value) {
     if (std::isnan(value)) return "nan";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    auto [end, ec] = orba::to_chars(buffer, buffer + sizeof buffer, value);
     return ec == std::errc() ? std::string(buffer, end) : "?";
 }
 

@@ -1,8 +1,9 @@
 #include "units.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
+
+#include "orba/core/charconv.h"
 
 #include "text.h"
 
@@ -54,7 +55,7 @@ std::optional<std::pair<double, std::string_view>> split_number(std::string_view
     if (text.starts_with('+')) text.remove_prefix(1);
     double value = 0.0;
     const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    const auto [ptr, ec] = orba::from_chars(text.data(), end, value);
     if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
     return std::pair{value, trim(std::string_view(ptr, static_cast<std::size_t>(end - ptr)))};
 }

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <utility>
 
 #include "locate.h"
 #include "orba/blocks/blocks.h"
 #include "orba/blocks/graph.h"
 #include "orba/blocks/spec.h"
+#include "orba/core/charconv.h"
 
 namespace orba::graph_tool {
 
@@ -41,7 +41,7 @@ Finding finding(std::string_view text, std::string message) {
 std::string written(const ArgValue& value) {
     if (value.is_text()) return '"' + value.text + '"';
     char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value.number).ptr;
+    const auto end = orba::to_chars(digits, digits + sizeof digits, value.number).ptr;
     return std::string(digits, end);
 }
 

@@ -1,7 +1,6 @@
 // orba-graph: checks graph text as the framework compiles it, and lists the
 // blocks a graph can name.
 
-#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -14,6 +13,7 @@
 #include "locate.h"
 #include "plugins.h"
 #include "registry.h"
+#include "orba/core/charconv.h"
 
 namespace orba::graph_tool {
 namespace {
@@ -45,7 +45,7 @@ int usage_error(std::string_view message) {
 }
 
 bool parse_float(std::string_view text, float& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const auto [end, error] = orba::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc{} && end == text.data() + text.size();
 }
 
