@@ -3,7 +3,8 @@
 # library is linked with -static, so libgcc, libstdc++ and winpthread are built
 # in and the files need nothing beyond Windows' own DLLs. The tests run under
 # Wine, in a prefix of the build's own, without a display and without the
-# downloads a new prefix otherwise offers (Mono, Gecko).
+# downloads a new prefix otherwise offers (Mono, Gecko), and in a UTF-8 locale,
+# from which Wine reads the arguments it hands the programs.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(ORBA_MINGW_PREFIX x86_64-w64-mingw32)
@@ -36,5 +37,5 @@ find_program(ORBA_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(ORBA_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
       /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEARCH=win64 WINEDEBUG=-all
-      "WINEDLLOVERRIDES=mscoree,mshtml=" DISPLAY= ${ORBA_WINE})
+      "WINEDLLOVERRIDES=mscoree,mshtml=" DISPLAY= LC_ALL=C.UTF-8 ${ORBA_WINE})
 endif()

@@ -14,6 +14,7 @@
 #include <optional>
 #include <system_error>
 
+#include "paths.h"
 #include "raw_io.h"
 #include "text.h"
 
@@ -65,7 +66,7 @@ SF_VIRTUAL_IO MEMORY_IO{&memory_length, &memory_seek, &memory_read, &memory_writ
 // could not otherwise. std::rename leaves an existing `to` alone on Windows.
 std::optional<std::string> replace_file(const std::string& from, const std::string& to) {
     std::error_code ec;
-    fs::rename(from, to, ec);
+    fs::rename(file_path(from), file_path(to), ec);
     if (!ec) return std::nullopt;
     return ec.message();
 }
@@ -224,7 +225,7 @@ constexpr Container CONTAINERS[] = {
 };
 
 std::string extension_of(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
+    std::string ext = path_text(file_path(path).extension());
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext;
@@ -272,7 +273,7 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
         file = sf_open_virtual(&MEMORY_IO, SFM_READ, &info, memory.get());
     } else {
         std::error_code ec;
-        const auto status = fs::status(path, ec);
+        const auto status = fs::status(file_path(path), ec);
         if (!fs::exists(status)) return fail("cannot read " + name + ": no such file");
         if (fs::is_directory(status)) return fail("cannot read " + name + ": it is a folder");
         // libsndfile would call an unreadable file "not an audio file".
@@ -392,24 +393,24 @@ Result<int> output_format(int input_format, const std::string& output_path, bool
 }
 
 std::string temporary_name(const std::string& path) {
-    const fs::path p(path);
+    const fs::path p = file_path(path);
     std::string name = ".";
-    name += p.filename().string();
+    name += path_text(p.filename());
     name += ".partial-";
     name += std::to_string(static_cast<long>(::getpid()));
-    return (p.parent_path() / name).string();
+    return path_text(p.parent_path() / file_path(name));
 }
 
 Result<Done> check_output_folder(const std::string& path) {
     if (path == "-") return Done{};
-    const fs::path parent = fs::path(path).parent_path();
-    if (fs::path(path).filename().empty()) {
+    const fs::path parent = file_path(path).parent_path();
+    if (file_path(path).filename().empty()) {
         return fail("the output " + in_quotes(path) + " names a folder, not a file");
     }
     if (parent.empty()) return Done{};
     std::error_code ec;
     if (!fs::is_directory(parent, ec)) {
-        return fail("the output folder " + in_quotes(parent.string()) + " does not exist");
+        return fail("the output folder " + in_quotes(path_text(parent)) + " does not exist");
     }
     return Done{};
 }
@@ -417,7 +418,7 @@ Result<Done> check_output_folder(const std::string& path) {
 Result<OutputTarget> resolve_output(const std::string& path) {
     if (path == "-") return OutputTarget{OutputTarget::Kind::Stdout, path};
     if (auto folder = check_output_folder(path); !folder) return std::move(folder).take_error();
-    fs::path at(path);
+    fs::path at = file_path(path);
     std::error_code ec;
     for (int hops = 0;; ++hops) {
         const auto link = fs::symlink_status(at, ec);
@@ -430,20 +431,20 @@ Result<OutputTarget> resolve_output(const std::string& path) {
     }
     const auto status = fs::status(at, ec);
     if (!fs::exists(status)) {
-        if (at.string() != path &&
+        if (path_text(at) != path &&
             !fs::is_directory(at.parent_path().empty() ? "." : at.parent_path(), ec)) {
             return fail("cannot write " + in_quotes(path) +
                         ": its link points into the missing folder " +
-                        in_quotes(at.parent_path().string()));
+                        in_quotes(path_text(at.parent_path())));
         }
-        return OutputTarget{OutputTarget::Kind::File, at.string()};
+        return OutputTarget{OutputTarget::Kind::File, path_text(at)};
     }
     if (fs::is_directory(status)) {
         return fail("the output " + in_quotes(path) + " names a folder, not a file");
     }
-    if (fs::is_regular_file(status)) return OutputTarget{OutputTarget::Kind::File, at.string()};
+    if (fs::is_regular_file(status)) return OutputTarget{OutputTarget::Kind::File, path_text(at)};
     if (fs::is_character_file(status) || fs::is_block_file(status) || fs::is_fifo(status)) {
-        return OutputTarget{OutputTarget::Kind::Direct, at.string()};
+        return OutputTarget{OutputTarget::Kind::Direct, path_text(at)};
     }
     return fail("cannot write " + in_quotes(path) + ": it is neither a file, a device nor a FIFO");
 }
@@ -540,7 +541,7 @@ Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>
 
 Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
     std::error_code ec;
-    const auto status = fs::status(path, ec);
+    const auto status = fs::status(file_path(path), ec);
     if (!fs::exists(status)) return fail("cannot read " + in_quotes(path) + ": no such file");
     if (fs::is_directory(status))
         return fail("cannot read " + in_quotes(path) + ": it is a folder");

@@ -18,6 +18,7 @@
 #include "echoes.h"
 #include "host.h"
 #include "options.h"
+#include "paths.h"
 #include "raw_io.h"
 #include "render.h"
 #include "report.h"
@@ -152,7 +153,7 @@ Result<Done> set_up(Instance& instance, const Options& options, RenderSettings& 
 
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
 }
 
 // Whether the plug-in's output follows the tempo: an impulse and two seconds

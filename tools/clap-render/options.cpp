@@ -8,6 +8,7 @@
 
 #include "orba/core/charconv.h"
 
+#include "paths.h"
 #include "text.h"
 
 namespace orba::render {
@@ -192,11 +193,11 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
 std::string default_output(const Options& options) {
     if (!options.input) return options.impulse ? "impulse.wav" : "demo.wav";
     if (*options.input == "-") return "-";
-    std::filesystem::path path(*options.input);
+    const std::filesystem::path path = file_path(*options.input);
     std::filesystem::path name = path.stem();
     name += "-rendered";
     name += path.extension();
-    return (path.parent_path() / name).string();
+    return path_text(path.parent_path() / name);
 }
 
 std::string usage(std::string_view default_plugin) {
