@@ -14,11 +14,6 @@
 #include "varnel-delay/dsp.h"
 #include "varnel-delay/varnel_delay.h"
 
-// A cross build runs orba-graph under the emulator its tests run under.
-#ifndef ORBA_TOOL_EMULATOR
-#define ORBA_TOOL_EMULATOR ""
-#endif
-
 namespace {
 
 struct Outcome {

@@ -20,12 +20,6 @@
 
 extern char** environ;
 
-// A cross build's tools run under the emulator its tests run under, as the
-// words that come before the tool's path.
-#ifndef ORBA_TOOL_EMULATOR
-#define ORBA_TOOL_EMULATOR ""
-#endif
-
 namespace orba::test {
 
 namespace fs = std::filesystem;
