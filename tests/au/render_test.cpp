@@ -407,36 +407,25 @@ TEST_F(AuRender, TransportComesFromTheHostsCallbacksAndTheTimeStamp) {
 }
 
 #if defined(__x86_64__)
-// Flush-to-zero in MXCSR; denormals-are-zero (0x40) stays the caller's.
+// Flush-to-zero in MXCSR; denormals-are-zero (0x40) and rounding stay the caller's.
 using FpMode = unsigned;
-constexpr FpMode FLUSHING = 0x8000;
-constexpr FpMode DAZ = 0x40;
-// The caller's bits the host's code must still run with: DAZ and rounding.
-constexpr FpMode KEPT = DAZ | 0x6000;
+constexpr FpMode FLUSHING = 0x8000, DAZ = 0x40, KEPT = DAZ | 0x6000;
 // The default, both flush bits already set, and rounding toward zero.
 constexpr FpMode MODES[] = {0x1F80, 0x1F80 | FLUSHING | DAZ, 0x7F80};
-FpMode fp_mode() {
-    return _mm_getcsr();
-}
-void set_fp_mode(FpMode mode) {
-    _mm_setcsr(mode);
-}
+const auto fp_mode = [] { return _mm_getcsr(); };
+const auto set_fp_mode = [](FpMode mode) { _mm_setcsr(mode); };
 #elif defined(__aarch64__)
-// FZ in FPCR, arm64's only flush, reads denormal inputs as zero as well.
+// FZ in FPCR, arm64's only flush, reads denormal inputs as zero too; rounding stays the caller's.
 using FpMode = std::uint64_t;
-constexpr FpMode FLUSHING = FpMode{1} << 24;
-constexpr FpMode DAZ = FLUSHING;
-constexpr FpMode KEPT = FpMode{3} << 22;  // rounding
+constexpr FpMode FLUSHING = FpMode{1} << 24, DAZ = FLUSHING, KEPT = FpMode{3} << 22;
 // The default, FZ already set, and rounding toward zero.
-constexpr FpMode MODES[] = {0, FLUSHING, FpMode{3} << 22};
-FpMode fp_mode() {
+constexpr FpMode MODES[] = {0, FLUSHING, KEPT};
+const auto fp_mode = [] {
     FpMode mode;
     __asm__ __volatile__("mrs %0, fpcr" : "=r"(mode));
     return mode;
-}
-void set_fp_mode(FpMode mode) {
-    __asm__ __volatile__("msr fpcr, %0" : : "r"(mode));
-}
+};
+const auto set_fp_mode = [](FpMode mode) { __asm__ __volatile__("msr fpcr, %0" : : "r"(mode)); };
 #endif
 
 #if defined(__x86_64__) || defined(__aarch64__)
