@@ -16,3 +16,13 @@ if(ORBA_SANITIZE OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
 else()
   set(ORBA_SANITIZED FALSE)
 endif()
+
+# Tools, tests, fuzzers and benchmarks run on the machine that builds them and
+# use std::filesystem, which Apple's C++ library has only from macOS 10.15 on;
+# only the plug-ins must load on older systems. Called at the top of their
+# folders, it raises the folder's deployment target and nothing else's.
+macro(orba_runs_where_built)
+  if(APPLE AND CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS 10.15)
+    set(CMAKE_OSX_DEPLOYMENT_TARGET 10.15)
+  endif()
+endmacro()
