@@ -4,25 +4,24 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libfast-float-dev libfmt-dev binutils locales)
-# `install-deps.sh windows`: also the Windows cross build and Wine to test it in,
-# with what scripts/windows-libsndfile.sh needs to build libsndfile from Debian's
-# source package.
-windows=false
-[ "${1:-}" != windows ] || windows=true
-if $windows; then
-  packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest dpkg-dev)
-fi
+preset=${1:-}
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-# `install-deps.sh libcxx`: clang with LLVM's C++ library. `install-deps.sh arm64`: the
-# aarch64 cross compiler, qemu to run what it builds, and libsndfile for arm64 through
-# Debian's multiarch.
-case "${1:-}" in
+# A preset named as the argument brings what its build needs as well.
+#   libcxx:  clang with LLVM's C++ library;
+#   arm64:   the aarch64 cross compiler, qemu to run what it builds, and
+#            libsndfile for arm64 through Debian's multiarch;
+#   windows: the MinGW-w64 cross compiler, Wine to test in, and what
+#            scripts/windows-libsndfile.sh needs to build libsndfile from
+#            Debian's source package.
+case "$preset" in
   libcxx) packages+=(clang libc++-dev libc++abi-dev googletest) ;;
   arm64) packages+=(g++-aarch64-linux-gnu qemu-user googletest libc6:arm64 libstdc++6:arm64
                     libsndfile1-dev:arm64) ;;
+  windows) packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest
+                      dpkg-dev) ;;
 esac
-if [ "${1:-}" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+if [ "$preset" = arm64 ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
   echo "adding the arm64 architecture"
   "${sudo_cmd[@]}" dpkg --add-architecture arm64
 fi
@@ -43,7 +42,7 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 
 # apt-get source needs the source package lists, which a Debian image leaves out.
-if $windows && ! apt-get source --print-uris libsndfile >/dev/null 2>&1; then
+if [ "$preset" = windows ] && ! apt-get source --print-uris libsndfile >/dev/null 2>&1; then
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   echo "adding Debian's source package lists for $codename"
   printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
