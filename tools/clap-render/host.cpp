@@ -80,7 +80,7 @@ bool ORBA_CLAP_ABI drop_event(const abi::clap_output_events*, const abi::clap_ev
 Result<std::unique_ptr<Library>> Library::open(const std::string& path) {
     std::unique_ptr<Library> library(new Library());
     library->path_ = path;
-    library->library_ = std::make_unique<SharedLibrary>(path);
+    library->library_.emplace(path);
     if (!library->library_->loaded()) {
         return fail("cannot load the plug-in library " + in_quotes(path) + ": " +
                     library->library_->error());

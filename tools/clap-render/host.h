@@ -48,7 +48,7 @@ class Library {
     Library() = default;
 
     std::string path_;
-    std::unique_ptr<SharedLibrary> library_;
+    std::optional<SharedLibrary> library_;
     const abi::clap_plugin_entry* entry_ = nullptr;
     bool initialised_ = false;
     const abi::clap_plugin_factory* factory_ = nullptr;
