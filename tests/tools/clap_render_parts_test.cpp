@@ -29,7 +29,9 @@ TEST(ClapRenderOptions, ReadsEveryOptionInBothSpellings) {
     const auto options =
         parse({"in.wav", "out.flac", "--set", "time=250ms", "--set=mode=PingPong", "--ramp",
                "mix=0:1", "--block=64", "--float", "--tail-max", "2.5", "--bpm=90", "--no-tail",
-               "--save-state", "a.state", "--load-state=b.state", "--plugin-id", "x.y", "-q"});
+               "--save-state", "a.state", "--load-state=b.state", "--plugin-id", "x.y", "-q",
+               "--ramp", "time=1:2", "--automate", "fb=0:0.1,1.5s:20%,2000ms:0", "--gain=-6",
+               "--tail-threshold", "-90", "--no-clobber"});
     ASSERT_TRUE(options.ok()) << options.error();
     EXPECT_EQ(options->plugin_path, "default.clap");
     EXPECT_EQ(options->input, "in.wav");
@@ -37,9 +39,18 @@ TEST(ClapRenderOptions, ReadsEveryOptionInBothSpellings) {
     ASSERT_EQ(options->sets.size(), 2u);
     EXPECT_EQ(options->sets[1].param, "mode");
     EXPECT_EQ(options->sets[1].text, "PingPong");
-    ASSERT_TRUE(options->ramp);
-    EXPECT_EQ(options->ramp->from, "0");
-    EXPECT_EQ(options->ramp->to, "1");
+    ASSERT_EQ(options->ramps.size(), 2u);
+    EXPECT_EQ(options->ramps[0].from, "0");
+    EXPECT_EQ(options->ramps[1].to, "2");
+    ASSERT_EQ(options->automations.size(), 1u);
+    const auto& points = options->automations[0].points;
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ(points[1].seconds, 1.5);
+    EXPECT_EQ(points[1].value, "20%");
+    EXPECT_EQ(points[2].seconds, 2.0);
+    EXPECT_EQ(options->gain_db, -6.0);
+    EXPECT_EQ(options->tail_threshold_db, -90.0);
+    EXPECT_TRUE(options->no_clobber);
     EXPECT_EQ(options->block, 64u);
     EXPECT_TRUE(options->float_output && options->no_tail && options->quiet);
     EXPECT_EQ(options->tail_max_seconds, 2.5);
@@ -61,7 +72,16 @@ TEST(ClapRenderOptions, RejectsWhatItCannotUseWithOneMessage) {
         {{"--set", "=1"}, "--set wants NAME=VALUE, not '=1'"},
         {{"--ramp", "mix=1"}, "--ramp wants NAME=FROM:TO, not 'mix=1'"},
         {{"--ramp", "mix=:1"}, "--ramp wants NAME=FROM:TO, not 'mix=:1'"},
-        {{"--ramp", "mix=0:1", "--ramp", "time=1:2"}, "only one parameter can be ramped"},
+        {{"--automate", "mix=1s:0,0.5s:1"},
+         "--automate wants NAME=TIME:VALUE,TIME:VALUE,... with times in s or ms that never go "
+         "back, not 'mix=1s:0,0.5s:1'"},
+        {{"--automate", "mix=0:1,"},
+         "--automate wants NAME=TIME:VALUE,TIME:VALUE,... with times in s or ms that never go "
+         "back, not 'mix=0:1,'"},
+        {{"--normalize", "1"}, "--normalize wants dBFS from -200 to 0, not '1'"},
+        {{"--gain", "3", "--normalize", "-1"},
+         "--gain and --normalize both set the output's level; give one of them"},
+        {{"--plot", "x.PNG"}, "--plot draws SVG, so it wants a .svg file, not 'x.PNG'"},
         {{"--set"}, "option --set needs a value"},
         {{"a.wav", "--loud"}, "unknown option '--loud' (see --help)"},
         {{"--float=yes"}, "option --float takes no value"},

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "paths.h"
 #include "raw_io.h"
@@ -238,6 +239,23 @@ std::string_view container_name(int major) {
     return major == SF_FORMAT_WAVEX ? "WAV" : major == SF_FORMAT_OGG ? "Ogg" : "audio";
 }
 
+bool is_sample_encoding(int encoding) {
+    switch (encoding) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool format_ok(int format, double sample_rate, std::uint32_t channels) {
     SF_INFO info{};
     info.format = format;
@@ -290,7 +308,9 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
         sf_close(file);
         return fail("cannot read " + name + ": it holds no audio channels");
     }
-    if (const auto cut = cut_short(file, info)) {
+    // A pipe has been read to its end, and a program writing one cannot go
+    // back to fill in the header's length, so what arrived is the whole file.
+    if (const auto cut = path == "-" ? std::nullopt : cut_short(file, info)) {
         sf_close(file);
         return fail("cannot read " + name + ": the file is cut short (its header promises " +
                     std::to_string(cut->first) + " frames, it holds " +
@@ -382,7 +402,9 @@ Result<int> output_format(int input_format, const std::string& output_path, bool
     } else if (major == input_major) {
         format = input_format;
     } else {
-        format = major | (input_format & SF_FORMAT_SUBMASK);
+        // A compressed encoding (MP3, Vorbis, Opus) belongs to its own container.
+        const int encoding = input_format & SF_FORMAT_SUBMASK;
+        format = major | (is_sample_encoding(encoding) ? encoding : SF_FORMAT_PCM_24);
     }
     for (int candidate : {format, major | SF_FORMAT_PCM_24, major | SF_FORMAT_PCM_16}) {
         if (format_ok(candidate, sample_rate, channels)) return candidate;
@@ -486,8 +508,9 @@ void AudioWriter::discard() {
     if (file_ != nullptr) {
         sf_close(static_cast<SNDFILE*>(file_));
         file_ = nullptr;
-        if (!temp_.empty()) std::remove(temp_.c_str());
     }
+    if (!temp_.empty()) std::remove(temp_.c_str());
+    temp_.clear();
 }
 
 Result<Done> AudioWriter::write(const float* interleaved, std::size_t frames) {
@@ -499,42 +522,84 @@ Result<Done> AudioWriter::write(const float* interleaved, std::size_t frames) {
     return Done{};
 }
 
-Result<Done> AudioWriter::commit() {
+Result<Done> AudioWriter::finish() {
     const std::string name = display_name(path_, true);
     auto* file = static_cast<SNDFILE*>(file_);
     if (file == nullptr) return fail("cannot write " + name + ": already closed");
     file_ = nullptr;
     if (sf_close(file) != 0) {
         if (!temp_.empty()) std::remove(temp_.c_str());
+        temp_.clear();
         return fail("cannot write " + name + ": closing the file failed");
     }
     if (target_.kind != OutputTarget::Kind::File)
         return write_direct(path_, target_, memory_.bytes);
-    if (auto reason = replace_file(temp_, target_.path)) {
-        std::remove(temp_.c_str());
-        return fail("cannot write " + name + ": " + *reason);
+    return Done{};
+}
+
+Result<Done> AudioWriter::commit() {
+    if (file_ != nullptr) {
+        if (auto finished = finish(); !finished) return finished;
+    }
+    if (temp_.empty()) return Done{};
+    const std::string temp = std::exchange(temp_, std::string());
+    if (auto reason = replace_file(temp, target_.path)) {
+        std::remove(temp.c_str());
+        return fail("cannot write " + display_name(path_, true) + ": " + *reason);
+    }
+    return Done{};
+}
+
+Result<std::unique_ptr<StagedFile>> StagedFile::create(const std::string& path,
+                                                       const std::vector<std::uint8_t>& bytes) {
+    auto target = resolve_output(path);
+    if (!target) return std::move(target).take_error();
+    std::unique_ptr<StagedFile> staged(new StagedFile());
+    staged->path_ = path;
+    staged->target_ = target->path;
+    if (target->kind != OutputTarget::Kind::File) {
+        if (auto written = write_direct(path, *target, bytes); !written) {
+            return std::move(written).take_error();
+        }
+        return staged;
+    }
+    staged->temp_ = temporary_name(target->path);
+    std::ofstream out(file_path(staged->temp_), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) return fail("cannot write " + in_quotes(path));
+    return staged;
+}
+
+StagedFile::~StagedFile() {
+    if (!temp_.empty()) std::remove(temp_.c_str());
+}
+
+Result<Done> StagedFile::publish() {
+    if (temp_.empty()) return Done{};
+    const std::string temp = std::exchange(temp_, std::string());
+    if (auto reason = replace_file(temp, target_)) {
+        std::remove(temp.c_str());
+        return fail("cannot write " + in_quotes(path_) + ": " + *reason);
     }
     return Done{};
 }
 
 Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    auto staged = StagedFile::create(path, bytes);
+    if (!staged) return std::move(staged).take_error();
+    return (*staged)->publish();
+}
+
+Result<Done> check_writable(const std::string& path) {
     auto target = resolve_output(path);
     if (!target) return std::move(target).take_error();
-    if (target->kind != OutputTarget::Kind::File) return write_direct(path, *target, bytes);
-    const std::string temp = temporary_name(target->path);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            return fail("cannot write " + in_quotes(path));
-        }
-    }
-    if (auto reason = replace_file(temp, target->path)) {
-        std::remove(temp.c_str());
-        return fail("cannot write " + in_quotes(path) + ": " + *reason);
+    if (target->kind != OutputTarget::Kind::File) return Done{};
+    const fs::path folder = file_path(target->path).parent_path();
+    const std::string where = folder.empty() ? std::string(".") : path_text(folder);
+    if (::access(where.c_str(), W_OK) != 0) {
+        return fail("cannot write " + in_quotes(path) + ": " + std::strerror(errno));
     }
     return Done{};
 }

@@ -81,6 +81,9 @@ class AudioWriter {
     AudioWriter& operator=(const AudioWriter&) = delete;
 
     Result<Done> write(const float* interleaved, std::size_t frames);
+    // Closes the file; a device, FIFO or standard output receives it now, a
+    // file waits under its temporary name for commit().
+    Result<Done> finish();
     Result<Done> commit();
 
   private:
@@ -93,6 +96,30 @@ class AudioWriter {
     std::string temp_;
     MemoryFile memory_;
 };
+
+// Bytes written to `path` as AudioWriter writes a render, in two steps, so
+// that several outputs appear together or not at all: create() writes them
+// (a device or FIFO receives them at once) and publish() renames the file into
+// place. Dropped unpublished, it removes the temporary file.
+class StagedFile {
+  public:
+    static Result<std::unique_ptr<StagedFile>> create(const std::string& path,
+                                                      const std::vector<std::uint8_t>& bytes);
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    Result<Done> publish();
+
+  private:
+    StagedFile() = default;
+    std::string path_;
+    std::string target_;
+    std::string temp_;
+};
+
+// Fails, before anything is rendered, when `path` cannot be written: its
+// folder is missing or closed to this user, or it names a folder.
+Result<Done> check_writable(const std::string& path);
 
 // Writes `bytes` to `path` as AudioWriter writes a render.
 Result<Done> write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);

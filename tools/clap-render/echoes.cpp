@@ -60,6 +60,11 @@ Envelope::Envelope(double sample_rate, std::uint32_t channels)
       channels_(std::max<std::uint32_t>(channels, 1)),
       window_(std::max<std::int64_t>(1, std::llround(sample_rate / 1000.0))) {}
 
+void Envelope::scale(float factor) {
+    for (float& peak : peak_)
+        peak *= factor;
+}
+
 void Envelope::add(std::int64_t frame, std::uint32_t channel, float magnitude) {
     const auto w = static_cast<std::size_t>(frame / window_);
     if (peak_.size() <= (w + 1) * channels_) {
@@ -143,12 +148,14 @@ std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
                      const std::string& title) {
     constexpr double WIDTH = 900.0;
     constexpr double HEIGHT = 420.0;
-    constexpr double LEFT = 60.0;
+    constexpr double LEFT = 76.0;
     constexpr double RIGHT = 20.0;
     constexpr double TOP = 40.0;
     constexpr double BOTTOM = 50.0;
     constexpr double PLOT_W = WIDTH - LEFT - RIGHT;
     constexpr double PLOT_H = HEIGHT - TOP - BOTTOM;
+    constexpr double ROW = 14.0;       // one line of 11-pixel text
+    constexpr double CHAR_W = 6.5;     // a generous width of one of its characters
     constexpr const char* COLOURS[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                        "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
 
@@ -202,11 +209,46 @@ std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
            "\" height=\"" + num(PLOT_H) + "\" fill=\"none\" stroke=\"#888\"/>\n";
     svg += "<text x=\"" + num(LEFT + PLOT_W / 2) + "\" y=\"" + num(HEIGHT - 10) +
            "\" text-anchor=\"middle\">time</text>\n";
+    svg += "<text x=\"16\" y=\"" + num(TOP + PLOT_H / 2) +
+           "\" text-anchor=\"middle\" transform=\"rotate(-90 16 " + num(TOP + PLOT_H / 2) +
+           ")\">level (dBFS)</text>\n";
 
-    // One line per channel, at most one point per pixel column (its loudest).
+    // Channels with the same level throughout are drawn once, as one line.
+    std::vector<std::vector<std::uint32_t>> groups;
+    for (std::uint32_t c = 0; c < envelope.channels(); ++c) {
+        auto same = std::find_if(groups.begin(), groups.end(), [&](const auto& group) {
+            for (std::size_t w = 0; w < envelope.windows(); ++w) {
+                if (envelope.peak(w, group.front()) != envelope.peak(w, c)) return false;
+            }
+            return true;
+        });
+        if (same == groups.end()) {
+            groups.push_back({c});
+        } else {
+            same->push_back(c);
+        }
+    }
+    auto group_name = [](const std::vector<std::uint32_t>& group) {
+        if (group.size() == 1) return "channel " + std::to_string(group.front() + 1);
+        // Runs of consecutive channels are written "1-4".
+        std::string text = "channels ";
+        for (std::size_t i = 0; i < group.size();) {
+            std::size_t j = i;
+            while (j + 1 < group.size() && group[j + 1] == group[j] + 1)
+                ++j;
+            if (i > 0) text += ", ";
+            text += std::to_string(group[i] + 1);
+            if (j > i) text += (j == i + 1 ? ", " : "-") + std::to_string(group[j] + 1);
+            i = j + 1;
+        }
+        return text;
+    };
+
+    // One line per group, at most one point per pixel column (its loudest).
     const std::size_t columns = static_cast<std::size_t>(PLOT_W);
     const std::size_t per = std::max<std::size_t>(1, (envelope.windows() + columns - 1) / columns);
-    for (std::uint32_t c = 0; c < envelope.channels(); ++c) {
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        const std::uint32_t c = groups[g].front();
         std::string points;
         for (std::size_t w = 0; w < envelope.windows(); w += per) {
             float p = 0.0f;
@@ -220,17 +262,78 @@ std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
             points += num(y_of(to_db(p)));
         }
         svg += "<polyline class=\"channel\" fill=\"none\" stroke-width=\"1\" stroke=\"" +
-               std::string(COLOURS[c % 8]) + "\" points=\"" + points + "\"/>\n";
-        svg += "<text x=\"" + num(LEFT + PLOT_W - 70) + "\" y=\"" + num(TOP + 14 + 14.0 * c) +
-               "\" fill=\"" + COLOURS[c % 8] + "\">channel " + std::to_string(c + 1) + "</text>\n";
+               std::string(COLOURS[g % 8]) + "\" points=\"" + points + "\"/>\n";
     }
-    for (const Echo& e : echoes) {
-        const double x = x_of(static_cast<double>(e.frame) / envelope.sample_rate());
-        const double y = y_of(to_db(e.level));
+
+    // Boxes already taken inside the plot, which no label may overlap.
+    struct Box {
+        double x0, y0, x1, y1;
+        bool overlaps(const Box& o) const {
+            return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1;
+        }
+    };
+    std::vector<Box> taken;
+    // The legend fills the top right corner, as many rows as fit; a last row
+    // counts the rest.
+    const auto rows_fit = static_cast<std::size_t>((PLOT_H - 8) / ROW);
+    const std::size_t shown = groups.size() <= rows_fit ? groups.size() : rows_fit - 1;
+    double legend_w = 0.0;
+    std::vector<std::string> legend;
+    for (std::size_t g = 0; g < shown; ++g)
+        legend.push_back(group_name(groups[g]));
+    if (shown < groups.size()) {
+        legend.push_back("and " + std::to_string(groups.size() - shown) + " more");
+    }
+    for (const std::string& text : legend)
+        legend_w = std::max(legend_w, CHAR_W * static_cast<double>(text.size()));
+    const double legend_x = LEFT + PLOT_W - 8 - legend_w;
+    for (std::size_t i = 0; i < legend.size(); ++i) {
+        const std::string colour = i < shown ? COLOURS[i % 8] : "#444";
+        svg += "<text class=\"legend\" x=\"" + num(legend_x) + "\" y=\"" +
+               num(TOP + ROW * static_cast<double>(i + 1)) + "\" fill=\"" + colour + "\">" +
+               escape(legend[i]) + "</text>\n";
+    }
+    if (!legend.empty()) {
+        taken.push_back({legend_x - 4, TOP, LEFT + PLOT_W,
+                         TOP + 4 + ROW * static_cast<double>(legend.size())});
+    }
+
+    // The loudest echoes are labelled first; a label that would cover another,
+    // the legend or the plot's edge in every place tried is left out.
+    std::vector<const Echo*> by_level;
+    for (const Echo& e : echoes)
+        by_level.push_back(&e);
+    std::stable_sort(by_level.begin(), by_level.end(),
+                     [](const Echo* a, const Echo* b) { return a->level > b->level; });
+    for (const Echo* e : by_level) {
+        const double x = x_of(static_cast<double>(e->frame) / envelope.sample_rate());
+        const double y = y_of(to_db(e->level));
         svg += "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) + "\" r=\"3\" fill=\"black\"/>\n";
-        svg += "<text class=\"echo\" x=\"" + num(x + 4) + "\" y=\"" + num(y - 6) +
-               "\" transform=\"rotate(-30 " + num(x + 4) + " " + num(y - 6) + ")\">" +
-               escape(e.time_text + ", " + e.level_text) + "</text>\n";
+        taken.push_back({x - 3, y - 3, x + 3, y + 3});
+    }
+    for (const Echo* e : by_level) {
+        const double x = x_of(static_cast<double>(e->frame) / envelope.sample_rate());
+        const double y = y_of(to_db(e->level));
+        const std::string text = e->time_text + ", " + e->level_text;
+        const double w = CHAR_W * static_cast<double>(text.size());
+        // Beside the mark, to the right before the left, above before below.
+        const std::pair<double, double> places[] = {{5.0, -6.0},      {5.0, 15.0},
+                                                    {-5.0 - w, -6.0}, {-5.0 - w, 15.0},
+                                                    {5.0, -20.0},     {-5.0 - w, -20.0}};
+        for (const auto& [dx, dy] : places) {
+            const Box box{x + dx, y + dy - 11.0, x + dx + w, y + dy + 3.0};
+            const bool inside = box.x0 >= LEFT + 2 && box.x1 <= LEFT + PLOT_W - 2 &&
+                                box.y0 >= TOP + 2 && box.y1 <= TOP + PLOT_H - 2;
+            if (!inside || std::any_of(taken.begin(), taken.end(), [&](const Box& other) {
+                    return other.overlaps(box) && !(other.x0 == x - 3 && other.y0 == y - 3);
+                })) {
+                continue;
+            }
+            svg += "<text class=\"echo\" x=\"" + num(box.x0) + "\" y=\"" + num(y + dy) + "\">" +
+                   escape(text) + "</text>\n";
+            taken.push_back(box);
+            break;
+        }
     }
     svg += "</svg>\n";
     return svg;

@@ -13,6 +13,8 @@ class Envelope {
   public:
     Envelope(double sample_rate, std::uint32_t channels);
     void add(std::int64_t frame, std::uint32_t channel, float magnitude);
+    // Every level multiplied by `factor`, as when the output is normalised.
+    void scale(float factor);
 
     double sample_rate() const { return rate_; }
     std::uint32_t channels() const { return channels_; }
@@ -45,8 +47,9 @@ std::vector<Echo> strongest_echoes(const Envelope& envelope, std::size_t count);
 // The --echoes table, a heading and one line per echo.
 std::string echo_table(const std::vector<Echo>& echoes);
 
-// An SVG picture of the level in dB over time, one line per channel, with the
-// echoes marked and labelled "250.00 ms, -7.3 dB".
+// An SVG picture of the level in dB over time, one line per channel (channels
+// alike share one), with the echoes marked and labelled "250.00 ms, -7.3 dB"
+// where a label has room.
 std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
                      const std::string& title);
 

@@ -277,6 +277,24 @@ Result<double> Instance::parse_value(const ParamEntry& param, std::string_view t
     if (ext_params_->text_to_value == nullptr) {
         return fail(in_quotes(name_) + " cannot read parameter text");
     }
+    // Choice names may hold what looks like a number and a unit ("1/8 dotted"),
+    // so they are matched before any unit is looked for.
+    if (const std::vector<std::string> choices = choice_names(param); !choices.empty()) {
+        const std::string key = choice_key(text);
+        for (std::size_t i = 0; i < choices.size(); ++i) {
+            if (choice_key(choices[i]) == key) return param.min + static_cast<double>(i);
+        }
+        std::size_t index = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), index);
+        if (ec == std::errc() && end == text.data() + text.size() && index < choices.size()) {
+            return param.min + static_cast<double>(index);
+        }
+        std::string names;
+        for (const std::string& choice : choices)
+            names += (names.empty() ? "" : ", ") + choice;
+        return fail(in_quotes(text) + " is not a choice of " + in_quotes(param.name) + ": " +
+                    names + " (or their index, 0 to " + std::to_string(choices.size() - 1) + ")");
+    }
     // The plug-in reads the number and ignores the unit after it, so a unit is
     // converted here first.
     const UnitContext context{param.name, shown_unit(value_text(param, param.default_value)),
@@ -298,6 +316,24 @@ Result<double> Instance::parse_value(const ParamEntry& param, std::string_view t
                     value_text(param, param.min) + " to " + value_text(param, param.max) + ")");
     }
     return std::clamp(value, param.min, param.max);
+}
+
+std::vector<std::string> Instance::choice_names(const ParamEntry& param) const {
+    constexpr double MOST = 256.0;
+    if ((param.flags & abi::CLAP_PARAM_IS_STEPPED) == 0 || !(param.max >= param.min) ||
+        param.max - param.min > MOST || param.min != std::floor(param.min)) {
+        return {};
+    }
+    // A stepped parameter that shows each step as its own number is a count,
+    // not a choice.
+    std::vector<std::string> names;
+    bool named = (param.flags & abi::CLAP_PARAM_IS_ENUM) != 0;
+    for (double value = param.min; value <= param.max; value += 1.0) {
+        names.push_back(value_text(param, value));
+        named = named || leading_number(names.back()) != value;
+    }
+    if (!named) names.clear();
+    return names;
 }
 
 std::string Instance::value_text(const ParamEntry& param, double value) const {

@@ -99,6 +99,9 @@ class Instance {
     // The plug-in's own reading of `text`, which must land within the range,
     // after a unit of the parameter's family is converted to its own unit.
     Result<double> parse_value(const ParamEntry& param, std::string_view text) const;
+    // The name of every step of a choice parameter, in order from its minimum;
+    // empty for any other parameter.
+    std::vector<std::string> choice_names(const ParamEntry& param) const;
     // The plug-in's own display of `value`, or the plain number when it has none.
     std::string value_text(const ParamEntry& param, double value) const;
     std::optional<double> current_value(const ParamEntry& param) const;

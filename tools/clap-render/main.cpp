@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -112,9 +113,18 @@ void print_list(const Library& library, const PluginSummary& chosen, const Insta
     print_table(rows);
 }
 
-// Parameters as the user typed them, the state file and the ramp's starting
-// value, applied before activation in that order.
-Result<Done> set_up(Instance& instance, const Options& options, RenderSettings& settings) {
+// What set_up() leaves for the render: the automations in frames of the input
+// and the state to save, taken before the first block.
+struct Prepared {
+    std::vector<Automation> automations;
+    std::optional<std::vector<std::uint8_t>> state;
+};
+
+// Parameters as the user typed them, the state file and the automations'
+// starting values, applied before activation in that order. `rate` and
+// `frames` place the automations' points in the input.
+Result<Prepared> set_up(Instance& instance, const Options& options, double rate,
+                        std::int64_t frames) {
     if (options.load_state) {
         auto bytes = read_file(*options.load_state);
         if (!bytes) return fail("cannot load the state: " + bytes.error());
@@ -122,38 +132,137 @@ Result<Done> set_up(Instance& instance, const Options& options, RenderSettings& 
             return fail(loaded.error() + " in " + in_quotes(*options.load_state));
         }
     }
+    Prepared prepared;
     std::vector<ParamChange> changes;
+    // Which option named each parameter, so that two never fight over one.
+    std::vector<std::pair<const ParamEntry*, std::string_view>> named;
+    auto find = [&](const std::string& key, std::string_view option) -> Result<const ParamEntry*> {
+        auto param = instance.find_param(key);
+        if (!param) return param;
+        for (const auto& [other, by] : named) {
+            if (other != *param || (by == "--set" && option == "--set")) continue;
+            return fail(by == option ? std::string(option) + " names " + in_quotes((*param)->name) +
+                                           " twice; give each parameter one"
+                                     : std::string(by) + " and " + std::string(option) +
+                                           " both name " + in_quotes((*param)->name) +
+                                           "; give it one or the other");
+        }
+        named.emplace_back(*param, option);
+        return param;
+    };
     for (const Assignment& set : options.sets) {
-        auto param = instance.find_param(set.param);
+        auto param = find(set.param, "--set");
         if (!param) return std::move(param).take_error();
         auto value = instance.parse_value(**param, set.text);
         if (!value) return std::move(value).take_error();
         changes.push_back({*param, *value, 0});
     }
-    if (options.ramp) {
-        auto param = instance.find_param(options.ramp->param);
+    for (const Ramp& ramp : options.ramps) {
+        auto param = find(ramp.param, "--ramp");
         if (!param) return std::move(param).take_error();
-        auto from = instance.parse_value(**param, options.ramp->from);
+        auto from = instance.parse_value(**param, ramp.from);
         if (!from) return std::move(from).take_error();
-        auto to = instance.parse_value(**param, options.ramp->to);
+        auto to = instance.parse_value(**param, ramp.to);
         if (!to) return std::move(to).take_error();
-        settings.ramp = *param;
-        settings.ramp_from = *from;
-        settings.ramp_to = *to;
-        changes.push_back({*param, *from, 0});
+        Automation automation{*param, {}};
+        if (frames > 1) automation.points.push_back({0, *from});
+        automation.points.push_back({std::max<std::int64_t>(frames - 1, 0), *to});
+        prepared.automations.push_back(std::move(automation));
     }
-    if (auto applied = instance.apply(changes); !applied) return applied;
+    for (const AutomationSpec& spec : options.automations) {
+        auto param = find(spec.param, "--automate");
+        if (!param) return std::move(param).take_error();
+        Automation automation{*param, {}};
+        for (const AutomationSpec::Point& point : spec.points) {
+            auto value = instance.parse_value(**param, point.value);
+            if (!value) return std::move(value).take_error();
+            automation.points.push_back(
+                {static_cast<std::int64_t>(std::llround(point.seconds * rate)), *value});
+        }
+        prepared.automations.push_back(std::move(automation));
+    }
+    for (const Automation& automation : prepared.automations)
+        changes.push_back({automation.param, automation.value_at(0), 0});
+    if (auto applied = instance.apply(changes); !applied) return std::move(applied).take_error();
     if (options.save_state) {
         auto bytes = instance.save_state();
         if (!bytes) return std::move(bytes).take_error();
-        if (auto written = write_file(*options.save_state, *bytes); !written) return written;
+        prepared.state = std::move(*bytes);
+    }
+    return prepared;
+}
+
+// Where a name leads once links are followed: the file itself, for one that
+// exists, or its place in a folder. None for what is no file, such as a
+// device, which two outputs may share.
+std::optional<std::filesystem::path> place_of(const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path == "-") return std::nullopt;
+    auto target = resolve_output(path);
+    const fs::path at = file_path(target ? target->path : path);
+    std::error_code ec;
+    const auto status = fs::status(at, ec);
+    if (fs::exists(status) && !fs::is_regular_file(status)) return std::nullopt;
+    fs::path canonical = fs::weakly_canonical(at, ec);
+    if (ec) canonical = fs::absolute(at, ec);
+    return canonical;
+}
+
+bool same_place(const std::string& a, const std::string& b) {
+    const auto pa = place_of(a);
+    const auto pb = place_of(b);
+    if (!pa || !pb) return false;
+    std::error_code ec;
+    // Hard links, and names that differ only in case where the file system
+    // ignores it.
+    if (std::filesystem::equivalent(*pa, *pb, ec) && !ec) return true;
+    return *pa == *pb;
+}
+
+// Every file a render writes, checked before anything is rendered: none may
+// be the input or another of them, and each must be writable.
+Result<Done> check_outputs(const Options& options, const std::string& output) {
+    struct Named {
+        std::string option;
+        std::string what;
+        std::string path;
+    };
+    std::vector<Named> outputs{{"the output", "the output", output}};
+    if (options.plot) outputs.push_back({"--plot", "the plot", *options.plot});
+    if (options.save_state) outputs.push_back({"--save-state", "the state", *options.save_state});
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const Named& named = outputs[i];
+        if (named.path != "-") {
+            if (auto writable = check_writable(named.path); !writable) return writable;
+        }
+        const std::string label = named.option + " " + in_quotes(named.path);
+        if (options.input && same_place(*options.input, named.path)) {
+            return fail(label + " would overwrite the input");
+        }
+        if (options.load_state && named.option != "--save-state" &&
+            same_place(*options.load_state, named.path)) {
+            return fail(label + " would overwrite the state it loads");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (same_place(outputs[j].path, named.path)) {
+                return fail(label + " would overwrite " + outputs[j].what);
+            }
+        }
     }
     return Done{};
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    return std::filesystem::equivalent(file_path(a), file_path(b), ec) && !ec;
+// The outputs that exist already, for --no-clobber; a device or standard
+// output is never one.
+std::vector<std::string> existing_outputs(const Options& options, const std::string& output) {
+    std::vector<std::string> found;
+    for (const std::optional<std::string>& path :
+         {std::optional<std::string>(output), options.plot, options.save_state}) {
+        if (!path || *path == "-") continue;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(file_path(*path), ec)) found.push_back(*path);
+    }
+    return found;
 }
 
 // Whether the plug-in's output follows the tempo: an impulse and two seconds
@@ -168,9 +277,8 @@ std::optional<bool> reads_tempo(const Library& library, const PluginSummary& cho
         auto instance = Instance::create(library, chosen);
         if (!instance) return std::nullopt;
         Instance& plugin = **instance;
-        RenderSettings ignored;
         constexpr std::uint32_t BLOCK = 512;
-        if (!plugin.configure(2) || !set_up(plugin, probe, ignored) ||
+        if (!plugin.configure(2) || !set_up(plugin, probe, 48000.0, 96000) ||
             !plugin.activate(48000.0, BLOCK)) {
             return std::nullopt;
         }
@@ -189,6 +297,10 @@ std::optional<bool> reads_tempo(const Library& library, const PluginSummary& cho
     return outputs[0] != outputs[1];
 }
 
+void warn(const std::string& text) {
+    std::fputs(("clap-render: " + text + "\n").c_str(), stderr);
+}
+
 Result<Done> run(const Options& options) {
     auto library = Library::open(options.plugin_path);
     if (!library) return std::move(library).take_error();
@@ -199,12 +311,19 @@ Result<Done> run(const Options& options) {
     settings.block = options.block;
     settings.tail = !options.no_tail;
     settings.tail_max_seconds = options.tail_max_seconds;
+    settings.tail_threshold = std::pow(10.0, options.tail_threshold_db / 20.0);
     settings.bpm = options.bpm;
+    settings.gain = std::pow(10.0, options.gain_db.value_or(0.0) / 20.0);
 
     if (options.list) {
         auto instance = Instance::create(**library, **chosen);
         if (!instance) return std::move(instance).take_error();
-        if (auto ready = set_up(**instance, options, settings); !ready) return ready;
+        auto ready = set_up(**instance, options, 48000.0, 0);
+        if (!ready) return std::move(ready).take_error();
+        if (ready->state) {
+            if (auto written = write_file(*options.save_state, *ready->state); !written)
+                return written;
+        }
         print_list(**library, **chosen, **instance);
         if (const auto tempo = reads_tempo(**library, **chosen, options); tempo) {
             print_line("");
@@ -214,6 +333,27 @@ Result<Done> run(const Options& options) {
         }
         return Done{};
     }
+
+    // Every output is checked before the input is read, which may be a pipe.
+    const std::string output = options.output.value_or(default_output(options));
+    if (auto folder = check_output_folder(output); !folder) return folder;
+    if (output == "-" && ::isatty(STDOUT_FILENO) != 0) {
+        return fail("standard output is a terminal, not a place for audio (name a file with -o)");
+    }
+    if (auto checked = check_outputs(options, output); !checked) return checked;
+    if (options.no_clobber) {
+        if (const auto kept = existing_outputs(options, output); !kept.empty()) {
+            std::string names;
+            for (const std::string& name : kept)
+                names += (names.empty() ? "" : ", ") + in_quotes(name);
+            warn("kept " + names + ", which exist" + (kept.size() == 1 ? "s" : "") +
+                 " already (--no-clobber); rendered nothing");
+            return Done{};
+        }
+    }
+    // Messages go to standard error while standard output carries data.
+    const bool data_on_stdout = output == "-" || options.save_state == "-";
+    std::FILE* const report = data_on_stdout ? stderr : stdout;
 
     std::unique_ptr<Source> source;
     if (options.input) {
@@ -226,28 +366,18 @@ Result<Done> run(const Options& options) {
         source = memory_source(
             options.impulse ? impulse_input(channels) : demo_input(rate, channels), rate, channels);
     }
-    const std::string output = options.output.value_or(default_output(options));
-    if (auto folder = check_output_folder(output); !folder) return folder;
-    if (output == "-" && ::isatty(STDOUT_FILENO) != 0) {
-        return fail("standard output is a terminal, not a place for audio (name a file with -o)");
-    }
-    if (options.input && *options.input != "-" && output != "-" &&
-        same_file(*options.input, output)) {
-        return fail("the output " + in_quotes(output) + " would overwrite the input");
-    }
 
     auto instance = Instance::create(**library, **chosen);
     if (!instance) return std::move(instance).take_error();
     Instance& plugin = **instance;
     if (auto configured = plugin.configure(source->channels()); !configured) return configured;
-    if (auto ready = set_up(plugin, options, settings); !ready) return ready;
+    auto prepared = set_up(plugin, options, source->sample_rate(), source->frames());
+    if (!prepared) return std::move(prepared).take_error();
+    settings.automations = std::move(prepared->automations);
     if (auto active = plugin.activate(source->sample_rate(), settings.block); !active)
         return active;
     if (options.bpm_given && reads_tempo(**library, **chosen, options) == false) {
-        std::fputs(("clap-render: warning: " + plugin.name() +
-                    " does not read the tempo, so --bpm changes nothing\n")
-                       .c_str(),
-                   stderr);
+        warn("warning: " + plugin.name() + " does not read the tempo, so --bpm changes nothing");
     }
     // Ping-pong bounces between a left and a right; any other count gets
     // something else.
@@ -255,12 +385,9 @@ Result<Done> run(const Options& options) {
         const auto value = plugin.current_value(param);
         if (value && name_key(plugin.value_text(param, *value)).starts_with("ping") &&
             source->channels() != 2) {
-            std::fputs(
-                ("clap-render: warning: " + param.name + " is " + plugin.value_text(param, *value) +
+            warn("warning: " + param.name + " is " + plugin.value_text(param, *value) +
                  ", which bounces between two channels; this input has " +
-                 std::to_string(source->channels()) + "\n")
-                    .c_str(),
-                stderr);
+                 std::to_string(source->channels()));
         }
     }
 
@@ -277,43 +404,80 @@ Result<Done> run(const Options& options) {
         settings.envelope = &*envelope;
     }
 
+    // Normalising needs the whole render's peak before the first sample is
+    // written, so the render waits in memory.
+    std::vector<float> rendered;
+    const Sink sink = options.normalize_dbfs
+                          ? Sink([&rendered, out_channels](const float* frames, std::size_t n) {
+                                rendered.insert(rendered.end(), frames, frames + n * out_channels);
+                                return Result<Done>(Done{});
+                            })
+                          : Sink([&writer](const float* frames, std::size_t n) {
+                                return (*writer)->write(frames, n);
+                            });
     ProgressBar bar(!options.quiet && ::isatty(STDERR_FILENO) != 0);
     auto stats = render(
-        plugin, *source, **writer, settings, [&bar](double fraction) { bar.update(fraction); },
+        plugin, *source, sink, settings, [&bar](double fraction) { bar.update(fraction); },
         g_cancel);
     bar.finish();
     if (!stats) return std::move(stats).take_error();
+    if (options.normalize_dbfs) {
+        const double scale =
+            stats->peak > 0.0 ? std::pow(10.0, *options.normalize_dbfs / 20.0) / stats->peak : 1.0;
+        const auto factor = static_cast<float>(scale);
+        stats->peak = 0.0;
+        stats->over = 0;
+        stats->sum_squares = 0.0;
+        for (float& sample : rendered) {
+            sample *= factor;
+            const double magnitude = std::fabs(static_cast<double>(sample));
+            stats->peak = std::max(stats->peak, magnitude);
+            if (magnitude > 1.0) ++stats->over;
+            stats->sum_squares += magnitude * magnitude;
+        }
+        if (envelope) envelope->scale(factor);
+        if (auto written = (*writer)->write(rendered.data(), rendered.size() / out_channels);
+            !written) {
+            return written;
+        }
+    }
+    if (auto finished = (*writer)->finish(); !finished) return finished;
+
+    // The picture and the state are written before any output is put in place,
+    // so that a failure among them leaves none behind.
+    std::vector<std::unique_ptr<StagedFile>> staged;
+    std::vector<Echo> echoes;
+    if (envelope) echoes = strongest_echoes(*envelope, 12);
+    if (options.plot) {
+        const std::string what = options.input
+                                     ? in_quotes(*options.input)
+                                     : (options.impulse ? "the impulse response" : "the demo");
+        const std::string svg =
+            plot_svg(*envelope, echoes, plugin.name() + ": level of " + what + " over time");
+        auto file = StagedFile::create(*options.plot, {svg.begin(), svg.end()});
+        if (!file) return std::move(file).take_error();
+        staged.push_back(std::move(*file));
+    }
+    if (prepared->state) {
+        auto file = StagedFile::create(*options.save_state, *prepared->state);
+        if (!file) return std::move(file).take_error();
+        staged.push_back(std::move(*file));
+    }
+    for (auto& file : staged) {
+        if (auto published = file->publish(); !published) return published;
+    }
     if (auto committed = (*writer)->commit(); !committed) return committed;
+
     const std::string line =
         summary_line(output == "-" ? "standard output" : output, *stats, source->sample_rate(),
                      out_channels, format_name(*format));
-    // Standard output may be carrying the audio itself.
-    if (output == "-") {
-        std::fputs((line + "\n").c_str(), stderr);
-    } else {
-        print_line(line);
-    }
-    if (envelope) {
-        const auto echoes = strongest_echoes(*envelope, 12);
-        if (options.echoes) {
-            const std::string table = "Strongest echoes:\n" + echo_table(echoes);
-            std::fputs(table.c_str(), output == "-" ? stderr : stdout);
-        }
-        if (options.plot) {
-            const std::string what = options.input
-                                         ? in_quotes(*options.input)
-                                         : (options.impulse ? "the impulse response" : "the demo");
-            const std::string svg =
-                plot_svg(*envelope, echoes, plugin.name() + ": level of " + what + " over time");
-            if (auto written = write_file(*options.plot, {svg.begin(), svg.end()}); !written) {
-                return written;
-            }
-        }
+    std::fputs((line + "\n").c_str(), report);
+    if (options.echoes) {
+        const std::string table = "Strongest echoes:\n" + echo_table(echoes);
+        std::fputs(table.c_str(), report);
     }
     if (is_integer_format(*format) && stats->over > 0) {
-        std::fputs(
-            ("clap-render: " + clipping_warning(*stats, format_name(*format)) + "\n").c_str(),
-            stderr);
+        warn(clipping_warning(*stats, format_name(*format)));
     }
     return Done{};
 }

@@ -37,6 +37,46 @@ std::optional<std::pair<std::string, std::string>> split_assignment(std::string_
     return std::pair{std::string(text.substr(0, eq)), std::string(text.substr(eq + 1))};
 }
 
+// "1.5", "1.5s" or "1500ms", in seconds.
+std::optional<double> read_time(std::string_view text) {
+    double scale = 1.0;
+    if (text.ends_with("ms")) {
+        text.remove_suffix(2);
+        scale = 0.001;
+    } else if (text.ends_with("s")) {
+        text.remove_suffix(1);
+    }
+    const auto value = read_double(text);
+    if (!value || *value < 0.0) return std::nullopt;
+    return *value * scale;
+}
+
+// "TIME:VALUE,TIME:VALUE,..." with times that never go back.
+std::optional<std::vector<AutomationSpec::Point>> read_points(std::string_view text) {
+    std::vector<AutomationSpec::Point> points;
+    while (!text.empty()) {
+        const auto comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        const auto colon = item.find(':');
+        if (colon == std::string_view::npos || colon + 1 == item.size()) return std::nullopt;
+        const auto time = read_time(item.substr(0, colon));
+        if (!time || (!points.empty() && *time < points.back().seconds)) return std::nullopt;
+        points.push_back({*time, std::string(item.substr(colon + 1))});
+        if (comma != std::string_view::npos && text.empty()) return std::nullopt;
+    }
+    if (points.empty()) return std::nullopt;
+    return points;
+}
+
+std::string lower_extension(const std::string& path) {
+    std::string ext = path_text(file_path(path).extension());
+    for (char& c : ext) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ext;
+}
+
 }  // namespace
 
 Result<Options> parse_options(const std::vector<std::string_view>& args,
@@ -77,6 +117,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
             error = flag(options.float_output);
         } else if (arg == "--no-tail") {
             error = flag(options.no_tail);
+        } else if (arg == "--no-clobber") {
+            error = flag(options.no_clobber);
         } else if (arg == "--echoes") {
             error = flag(options.echoes);
         } else if (arg == "-q" || arg == "--quiet") {
@@ -88,7 +130,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
             static constexpr std::string_view WITH_VALUE[] = {
                 "--plugin",   "--plugin-id",  "-o",           "--output", "--set",
                 "--ramp",     "--block",      "--tail-max",   "--bpm",    "--rate",
-                "--channels", "--save-state", "--load-state", "--plot"};
+                "--channels", "--save-state", "--load-state", "--plot",   "--automate",
+                "--gain",     "--normalize",  "--tail-threshold"};
             if (std::find(std::begin(WITH_VALUE), std::end(WITH_VALUE), arg) ==
                 std::end(WITH_VALUE)) {
                 return fail("unknown option " + in_quotes(arg) + " (see --help)");
@@ -112,9 +155,31 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                     colon + 1 == pair->second.size()) {
                     return fail("--ramp wants NAME=FROM:TO, not " + in_quotes(*v));
                 }
-                if (options.ramp) return fail("only one parameter can be ramped");
-                options.ramp = Ramp{pair->first, pair->second.substr(0, colon),
-                                    pair->second.substr(colon + 1)};
+                options.ramps.push_back(Ramp{pair->first, pair->second.substr(0, colon),
+                                            pair->second.substr(colon + 1)});
+            } else if (arg == "--automate") {
+                const auto pair = split_assignment(*v);
+                const auto points = pair ? read_points(pair->second) : std::nullopt;
+                if (!points) {
+                    return fail(
+                        "--automate wants NAME=TIME:VALUE,TIME:VALUE,... with times in s or ms "
+                        "that never go back, not " +
+                        in_quotes(*v));
+                }
+                options.automations.push_back({pair->first, *points});
+            } else if (arg == "--gain" || arg == "--normalize" || arg == "--tail-threshold") {
+                const auto db = read_double(*v);
+                const bool peak = arg == "--normalize";
+                const double low = arg == "--gain" ? -120.0 : -200.0;
+                const double high = arg == "--gain" ? 60.0 : peak ? 0.0 : -20.0;
+                if (!db || *db < low || *db > high) {
+                    return fail(std::string(arg) + " wants " + (peak ? "dBFS" : "dB") +
+                                " from " + fixed(low, 0) + " to " + fixed(high, 0) + ", not " +
+                                in_quotes(*v));
+                }
+                if (arg == "--gain") options.gain_db = *db;
+                if (peak) options.normalize_dbfs = *db;
+                if (arg == "--tail-threshold") options.tail_threshold_db = *db;
             } else if (arg == "--block") {
                 const auto n = read_count(*v);
                 if (!n || *n < 1 || *n > 65536) {
@@ -183,6 +248,15 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
         return fail("--plot wants a file of its own for the picture, not " +
                     in_quotes(*options.plot));
     }
+    if (options.plot) {
+        if (const std::string ext = lower_extension(*options.plot); !ext.empty() && ext != ".svg") {
+            return fail("--plot draws SVG, so it wants a .svg file, not " +
+                        in_quotes(*options.plot));
+        }
+    }
+    if (options.gain_db && options.normalize_dbfs) {
+        return fail("--gain and --normalize both set the output's level; give one of them");
+    }
     if (options.list &&
         (options.output || options.input || options.impulse || options.plot || options.echoes)) {
         return fail("--list renders nothing, so it takes no input or output");
@@ -204,8 +278,9 @@ std::string usage(std::string_view default_plugin) {
     std::string text =
         "usage: clap-render [options] [INPUT [OUTPUT]]\n"
         "\n"
-        "Renders an audio file (WAV, FLAC, AIFF) through a CLAP effect plug-in. Without\n"
-        "INPUT it renders a built-in demo (plucks and a click, 48000 Hz stereo).\n"
+        "Renders an audio file (WAV, FLAC, AIFF, CAF, W64, RF64, AU, Ogg, MP3) through a CLAP\n"
+        "effect plug-in. Without INPUT it renders a built-in demo (plucks and a click, 48000 Hz\n"
+        "stereo).\n"
         "\n"
         "  --plugin PATH        the .clap library to load";
     if (!default_plugin.empty()) {
@@ -218,13 +293,21 @@ std::string usage(std::string_view default_plugin) {
         "  --list               list the library's plug-ins and the chosen one's parameters\n"
         "  -o, --output PATH    where the render goes (default: INPUT-rendered.EXT, or "
         "demo.wav)\n"
-        "  --set NAME=VALUE     set a parameter as typed, e.g. time=250ms or mode=PingPong;\n"
-        "                       NAME is the parameter's id, name or module/name\n"
-        "  --ramp NAME=FROM:TO  move one parameter linearly from FROM to TO over the input\n"
+        "  --no-clobber         keep an output that exists already, rendering nothing\n"
+        "  --set NAME=VALUE     set a parameter as typed, e.g. time=250ms, mode=PingPong or\n"
+        "                       note=1/8; NAME is the parameter's id, name or module/name\n"
+        "  --ramp NAME=FROM:TO  move a parameter linearly from FROM to TO over the input\n"
+        "  --automate NAME=TIME:VALUE,TIME:VALUE,...\n"
+        "                       move a parameter along lines through the points, times in\n"
+        "                       s or ms (e.g. mix=0:0,2s:50%,2500ms:0); --ramp and --automate\n"
+        "                       may be given for several parameters, one each\n"
+        "  --gain DB            change the output's level by DB (default 0)\n"
+        "  --normalize DBFS     scale the whole output so that its peak is DBFS\n"
         "  --block N            frames per process call (default 512)\n"
         "  --float              write 32-bit float samples, which never clip (WAV unless\n"
         "                       OUTPUT names AIFF or CAF)\n"
         "  --tail-max SECONDS   longest tail rendered after the input (default 60)\n"
+        "  --tail-threshold DB  the level the tail must stay below to end (default -120)\n"
         "  --no-tail            stop at the end of the input\n"
         "  --bpm BPM            the transport's tempo (default 120)\n"
         "  --load-state FILE    restore the plug-in's state from FILE before rendering\n"

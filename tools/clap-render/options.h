@@ -23,6 +23,16 @@ struct Ramp {
     std::string to;
 };
 
+// One `--automate NAME=TIME:VALUE,...`: the times read, the values as typed.
+struct AutomationSpec {
+    std::string param;
+    struct Point {
+        double seconds = 0.0;
+        std::string value;
+    };
+    std::vector<Point> points;
+};
+
 struct Options {
     std::string plugin_path;            // the shared library to load
     std::string plugin_id;              // empty: the library's first plug-in
@@ -42,7 +52,12 @@ struct Options {
     std::optional<double> rate;
     std::optional<std::uint32_t> channels;
     std::vector<Assignment> sets;
-    std::optional<Ramp> ramp;
+    std::vector<Ramp> ramps;
+    std::vector<AutomationSpec> automations;
+    double tail_threshold_db = -120.0;
+    std::optional<double> gain_db;         // added to the output's level
+    std::optional<double> normalize_dbfs;  // the output's peak after the render
+    bool no_clobber = false;
     std::optional<std::string> save_state;
     std::optional<std::string> load_state;
     std::optional<std::string> plot;  // an SVG picture of the output's level

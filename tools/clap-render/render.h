@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "audio_file.h"
 #include "echoes.h"
@@ -11,15 +12,29 @@
 
 namespace orba::render {
 
+// One parameter moved along straight lines between points, in frames of the
+// input; held at the first point's value before it and at the last one's after.
+struct Automation {
+    const ParamEntry* param = nullptr;
+    struct Point {
+        std::int64_t frame = 0;
+        double value = 0.0;
+    };
+    std::vector<Point> points;
+
+    double value_at(std::int64_t frame) const;
+};
+
 struct RenderSettings {
     std::uint32_t block = 512;
     bool tail = true;
     double tail_max_seconds = 60.0;
+    // The level below which the tail counts as rung out, linear.
+    double tail_threshold = 1e-6;
     double bpm = 120.0;
-    // One parameter moved linearly over the input, or none.
-    const ParamEntry* ramp = nullptr;
-    double ramp_from = 0.0;
-    double ramp_to = 0.0;
+    // Applied to every output sample before anything is measured or written.
+    double gain = 1.0;
+    std::vector<Automation> automations;
     // Fed every frame written, when a picture or the echoes are asked for.
     Envelope* envelope = nullptr;
 };
@@ -37,17 +52,22 @@ struct RenderStats {
 
 // Called between blocks with the share of the render done so far.
 using Progress = std::function<void(double)>;
+// Takes interleaved frames of the output in order.
+using Sink = std::function<Result<Done>(const float*, std::size_t)>;
 
-// Runs the active instance over the whole source and then over silence for the
-// plug-in's tail and on until the output has been below -120 dBFS for 32
-// frames (all within --tail-max), writing the main output. An output that is
-// its input unchanged, and silence after it, gets no tail.
+// Runs the active instance over the whole source and then over silence for
+// the plug-in's tail, writing the main output. The tail ends once the output
+// has stayed below the threshold for a window as long as the plug-in's
+// reported tail, and at least a second, so that no echo the plug-in can still
+// produce falls after it; the quiet frames after the last sound above the
+// threshold are then dropped, never cutting into the input's length. A plug-in
+// reporting an endless tail rings on to --tail-max, silent or not.
 //
-// The ramp's parameter takes its starting value before the first block (the
-// caller applies it). While it ramps, blocks are split every 32 frames of
-// input, and each piece starts with the value the ramp has at its last frame,
-// so the last frames of input run at the end value.
-Result<RenderStats> render(Instance& instance, Source& source, AudioWriter& writer,
+// Automated parameters take their starting values before the first block (the
+// caller applies them). While any moves, blocks are split every 32 frames of
+// input, and each piece starts with the values at its last frame, so the last
+// frames of input run at the end values.
+Result<RenderStats> render(Instance& instance, Source& source, const Sink& sink,
                            const RenderSettings& settings, const Progress& progress,
                            const std::atomic<bool>& cancel);
 

@@ -53,4 +53,14 @@ std::string name_key(std::string_view name) {
     return key;
 }
 
+std::string choice_key(std::string_view name) {
+    std::string key;
+    key.reserve(name.size());
+    for (char c : name) {
+        if (c == ' ' || c == '-' || c == '_') continue;
+        key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    }
+    return key;
+}
+
 }  // namespace orba::render

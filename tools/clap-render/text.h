@@ -15,4 +15,8 @@ std::string in_quotes(std::string_view text);
 // "Decay Time", "decay-time" and "DECAY_TIME" compare equal.
 std::string name_key(std::string_view name);
 
+// Lower-case A-Z with blanks, '-' and '_' left out, so that "Ping-Pong" and
+// "pingpong" name the same choice.
+std::string choice_key(std::string_view name);
+
 }  // namespace orba::render

@@ -80,6 +80,12 @@ std::optional<std::string> shown_unit(std::string_view shown) {
     return std::string(split->second);
 }
 
+std::optional<double> leading_number(std::string_view shown) {
+    const auto split = split_number(shown);
+    if (!split) return std::nullopt;
+    return split->first;
+}
+
 Result<std::string> in_parameter_unit(std::string_view text, const UnitContext& param) {
     const auto typed = split_number(text);
     if (!param.unit || !typed || typed->second.empty()) return std::string(text);

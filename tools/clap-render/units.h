@@ -22,6 +22,9 @@ struct UnitContext {
 // "0.35" gives ""), or none when it shows no number.
 std::optional<std::string> shown_unit(std::string_view shown);
 
+// The number the plug-in's display starts with ("1/8" gives 1), or none.
+std::optional<double> leading_number(std::string_view shown);
+
 // Typed text rewritten as a bare number in the parameter's own unit, which is
 // what the plug-in reads: "0.5s" gives "500" for a parameter in ms, "6kHz"
 // "6000" for one in Hz, "50%" "0.5" for a plain parameter from 0 to 1. A bare
