@@ -88,7 +88,7 @@ TEST(ClapRender, RampSendsEvery32FramesTheValueAtTheirLastFrameAndEndsOnTheTarge
     EXPECT_EQ(output.at(FRAMES - 1, 0), 1.0f);
 }
 
-TEST(ClapRender, CompensatesLatencyAndRendersTheReportedTailAfterTheInput) {
+TEST(ClapRender, CompensatesLatencyAndDropsATailThatStaysSilent) {
     TempDir dir;
     const Audio input = noise(5000, 2);
     write_audio(dir / "in.wav", input);
@@ -99,12 +99,9 @@ TEST(ClapRender, CompensatesLatencyAndRendersTheReportedTailAfterTheInput) {
     ASSERT_EQ(run.status, 0) << run.err;
 
     const Audio output = read_audio(dir / "o.wav");
-    ASSERT_EQ(output.frames(), 5000u + 250u);
+    ASSERT_EQ(output.frames(), 5000u);
     for (std::size_t i = 0; i < input.samples.size(); ++i) {
         ASSERT_EQ(output.samples[i], input.samples[i]) << "sample " << i;
-    }
-    for (std::size_t i = input.samples.size(); i < output.samples.size(); ++i) {
-        ASSERT_EQ(output.samples[i], 0.0f) << "sample " << i;
     }
     EXPECT_NE(run.out.find("latency of 100 frames compensated"), std::string::npos) << run.out;
 }
@@ -238,10 +235,8 @@ TEST(ClapRender, WithoutAnInputRendersTheDemoOrTheImpulse) {
         dir, with_plugin("test.latency", {"--impulse", "--channels", "1", "-o", dir / "ir.wav"}));
     ASSERT_EQ(run.status, 0) << run.err;
     const Audio ir = read_audio(dir / "ir.wav");
-    ASSERT_EQ(ir.frames(), 1u + 250u);
+    ASSERT_EQ(ir.frames(), 1u);
     EXPECT_EQ(ir.samples[0], 1.0f);
-    for (std::size_t f = 1; f < ir.frames(); ++f)
-        ASSERT_EQ(ir.samples[f], 0.0f);
 }
 
 std::string expand(std::string text, const std::string& dir) {
