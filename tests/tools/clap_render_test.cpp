@@ -504,6 +504,38 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
          {"--load-state", "{dir}", "{dir}/in.wav"},
          "cannot load the state: cannot read '{dir}': it is a folder",
          1},
+        {"plot over the input through a link",
+         {"{dir}/in.wav", "--plot", "{dir}/link.svg"},
+         "--plot '{dir}/link.svg' would overwrite the input",
+         1},
+        {"state over the input",
+         {"{dir}/in.wav", "--save-state", "{dir}/in.wav"},
+         "--save-state '{dir}/in.wav' would overwrite the input",
+         1},
+        {"state over the plot",
+         {"{dir}/in.wav", "--plot", "{dir}/p.svg", "--save-state", "{dir}/./p.svg"},
+         "--save-state '{dir}/./p.svg' would overwrite the plot",
+         1},
+        {"plot folder missing",
+         {"{dir}/in.wav", "--plot", "{dir}/nowhere/p.svg"},
+         "the output folder '{dir}/nowhere' does not exist",
+         1},
+        {"plot on a full device",
+         {"{dir}/in.wav", "--plot", "/dev/full", "--save-state", "{dir}/s.state"},
+         "cannot write '/dev/full': No space left on device",
+         1},
+        {"plot of another format",
+         {"--plot", "{dir}/p.png"},
+         "--plot draws SVG, so it wants a .svg file, not '{dir}/p.png'",
+         2},
+        {"set and ramp of one parameter",
+         {"--set", "gain=0.5", "--ramp", "gain=0:1", "{dir}/in.wav"},
+         "--set and --ramp both name 'Gain'; give it one or the other",
+         1},
+        {"ramp and automation of one parameter",
+         {"--ramp", "gain=0:1", "--automate", "gain=0:1,1s:0", "{dir}/in.wav"},
+         "--ramp and --automate both name 'Gain'; give it one or the other",
+         1},
         // Root reads any file, so only another user sees this one.
         {::geteuid() == 0 ? "unreadable input (skipped as root)" : "unreadable input",
          {"{dir}/locked.wav"},
@@ -521,7 +553,9 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
         write_wav_promising(dir / "empty.wav", 0, 0);
         write_audio(dir / "locked.wav", noise(100, 1));
         fs::permissions(dir / "locked.wav", fs::perms::none);
+        fs::create_symlink(dir / "in.wav", dir / "link.svg");
         const auto before = dir.names();
+        const std::string input = read_text(dir / "in.wav");
 
         Args args;
         if (std::string(c.what).ends_with("(skipped as root)")) continue;
@@ -543,6 +577,7 @@ TEST(ClapRender, BadInputExitsWithOneLineAndLeavesNoOutput) {
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << c.what << ": " << run.err;
         EXPECT_EQ(run.out, "") << c.what;
         EXPECT_EQ(dir.names(), before) << c.what << ": an output was left behind";
+        EXPECT_TRUE(read_text(dir / "in.wav") == input) << c.what << ": the input was changed";
     }
 }
 

@@ -152,6 +152,29 @@ std::optional<std::pair<std::int64_t, std::int64_t>> cut_short(SNDFILE* file, co
     return std::nullopt;
 }
 
+// A CAF file written to a pipe cannot go back to fill in its audio's length,
+// so its data chunk says -1 ("to the end", which libsndfile refuses) or 0.
+// Read whole, the length is what follows the chunk's header.
+void complete_streamed_caf(std::vector<std::uint8_t>& bytes) {
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), "caff", 4) != 0) return;
+    std::size_t at = 8;
+    while (at + 12 <= bytes.size()) {
+        std::uint64_t size = 0;
+        for (std::size_t i = 0; i < 8; ++i)
+            size = size << 8 | bytes[at + 4 + i];
+        const std::uint64_t rest = bytes.size() - at - 12;
+        if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
+            if (size == 0 || size > rest) {
+                for (std::size_t i = 0; i < 8; ++i)
+                    bytes[at + 4 + i] = static_cast<std::uint8_t>(rest >> (8 * (7 - i)));
+            }
+            return;
+        }
+        if (size > rest) return;
+        at += 12 + static_cast<std::size_t>(size);
+    }
+}
+
 class FileSource final : public Source {
   public:
     FileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<MemoryFile> memory)
@@ -288,6 +311,7 @@ Result<std::unique_ptr<Source>> open_audio(const std::string& path) {
             memory->bytes.insert(memory->bytes.end(), chunk, chunk + n);
         }
         if (memory->bytes.empty()) return fail("cannot read " + name + ": it is empty");
+        complete_streamed_caf(memory->bytes);
         file = sf_open_virtual(&MEMORY_IO, SFM_READ, &info, memory.get());
     } else {
         std::error_code ec;
