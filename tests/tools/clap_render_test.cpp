@@ -239,6 +239,48 @@ TEST(ClapRender, WithoutAnInputRendersTheDemoOrTheImpulse) {
     EXPECT_EQ(ir.samples[0], 1.0f);
 }
 
+// Files as a program writing to a pipe leaves them, unable to go back to fill
+// in the length: an AIFF promising far more frames than follow, a CAF whose
+// audio is 0 bytes long; and an MP3, where libsndfile can write one.
+TEST(ClapRender, ReadsPipedAiffCafAndMp3AndKeepsStandardOutputForTheState) {
+    TempDir dir;
+    Audio input = noise(4800, 2);
+    input.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+    write_audio(dir / "s.aiff", input);
+    input.format = SF_FORMAT_CAF | SF_FORMAT_PCM_16;
+    write_audio(dir / "s.caf", input);
+    std::string aiff = read_text(dir / "s.aiff");
+    aiff.replace(aiff.find("SSND") + 4, 4, "\x7f\xff\xff\xf0");
+    aiff.replace(aiff.find("COMM") + 10, 4, "\x15\x2a\x8e\xab");
+    std::string caf = read_text(dir / "s.caf");
+    caf.replace(caf.find("data") + 4, 8, std::string(8, '\0'));
+    std::ofstream(dir / "piped.aiff", std::ios::binary) << aiff;
+    std::ofstream(dir / "piped.caf", std::ios::binary) << caf;
+    for (const char* piped : {"piped.aiff", "piped.caf"}) {
+        const Outcome run =
+            run_tool(dir, with_plugin("test.gain", {"-", "-o", dir / "out.wav"}), dir / piped);
+        ASSERT_EQ(run.status, 0) << piped << ": " << run.err;
+        EXPECT_EQ(read_audio(dir / "out.wav").frames(), 4800u) << piped;
+    }
+
+    input.format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    SF_INFO mp3{48000, 2, 2, input.format, 0, 0};
+    if (sf_format_check(&mp3) != 0) {
+        write_audio(dir / "in.mp3", input);
+        const Outcome run = run_tool(dir, with_plugin("test.gain", {dir / "in.mp3", dir / "m.wav"}));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(read_audio(dir / "m.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+    }
+
+    const Outcome saved = run_tool(dir, with_plugin("test.gain", {"--impulse", "--save-state", "-",
+                                                                  "--echoes", "-o", dir / "i.wav"}));
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(saved.out.substr(0, 4), "GAIN");
+    EXPECT_EQ(saved.out.size(), 12u);
+    EXPECT_EQ(saved.err.find(dir / "i.wav: 0.00 s"), 0u) << saved.err;
+    EXPECT_NE(saved.err.find("Strongest echoes:"), std::string::npos) << saved.err;
+}
+
 std::string expand(std::string text, const std::string& dir) {
     for (auto at = text.find("{dir}"); at != std::string::npos; at = text.find("{dir}")) {
         text.replace(at, 5, dir);

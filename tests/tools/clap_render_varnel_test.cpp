@@ -11,6 +11,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orba/clap/abi.h"
@@ -554,6 +555,33 @@ TEST(ClapRenderVarnel, ReadsUnitsOfEachParametersFamily) {
         EXPECT_TRUE(line_with(run.out, name).ends_with(current))
             << set << ": " << line_with(run.out, name);
     }
+}
+
+TEST(ClapRenderVarnel, ReadsAChoiceByItsNameOrIndexBeforeLookingForAUnit) {
+    std::vector<std::tuple<std::string, std::string, std::string>> cases{
+        {VARNEL_DELAY_CLAP, "mode=ping-pong", "Mode"}, {VARNEL_DELAY_CLAP, "mode=1", "Mode"}};
+#ifdef TIDAL_TREMOLO_CLAP
+    for (const char* note : {"note=1/16", "note=1/8", "note=1/4", "note=2", "note=1/1"})
+        cases.emplace_back(TIDAL_TREMOLO_CLAP, note, "Note");
+#endif
+    const char* shown[] = {"PingPong", "PingPong", "1/16", "1/8", "1/4", "1/4", "1/1"};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto& [plugin, set, name] = cases[i];
+        TempDir dir;
+        const Outcome run = run_tool(dir, {"--plugin", plugin, "--set", set, "--list"});
+        ASSERT_EQ(run.status, 0) << set << ": " << run.err;
+        EXPECT_TRUE(line_with(run.out, " " + name + " ").ends_with(std::string(" ") + shown[i]))
+            << set << ": " << line_with(run.out, " " + name + " ");
+    }
+#ifdef TIDAL_TREMOLO_CLAP
+    TempDir dir;
+    const Outcome run = run_tool(dir, {"--plugin", TIDAL_TREMOLO_CLAP, "--set", "note=1/3", "-o",
+                                       dir / "out.wav"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "clap-render: '1/3' is not a choice of 'Note': 1/16, 1/8, 1/4, 1/2, 1/1 (or their "
+              "index, 0 to 4)\n");
+#endif
 }
 
 TEST(ClapRenderVarnel, RefusesWhatVarnelDelayCannotTake) {
