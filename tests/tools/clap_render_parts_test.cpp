@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "orba/core/charconv.h"
 #include "render_support.h"
 #include "tools/clap-render/audio_file.h"
 #include "tools/clap-render/demo_input.h"
@@ -51,6 +52,7 @@ TEST(ClapRenderOptions, ReadsEveryOptionInBothSpellings) {
     EXPECT_EQ(options->gain_db, -6.0);
     EXPECT_EQ(options->tail_threshold_db, -90.0);
     EXPECT_TRUE(options->no_clobber);
+    EXPECT_NE(usage("").find("(WAV, FLAC, AIFF, CAF, W64, RF64, AU, Ogg, MP3)"), std::string::npos);
     EXPECT_EQ(options->block, 64u);
     EXPECT_TRUE(options->float_output && options->no_tail && options->quiet);
     EXPECT_EQ(options->tail_max_seconds, 2.5);
@@ -263,6 +265,37 @@ TEST(ClapRenderEchoes, FindsTheLoudestPeaksStandingClearInTimeOrder) {
               "  200.00 ms  -18.1 dB  2\n"
               "  300.00 ms  -20.0 dB  all\n");
     EXPECT_EQ(strongest_echoes(envelope, 2).size(), 2u);
+}
+
+TEST(ClapRenderEchoes, PlotDrawsAlikeChannelsOnceAndKeepsALongLegendInside) {
+    Envelope alike(1000, 4);
+    Envelope distinct(1000, 64);
+    for (std::int64_t f = 0; f < 2000; ++f) {
+        for (std::uint32_t c = 0; c < 4; ++c)
+            alike.add(f, c, c == 2 ? 0.25f : 0.5f);
+        for (std::uint32_t c = 0; c < 64; ++c)
+            distinct.add(f, c, static_cast<float>(c + 1) / 64.0f);
+    }
+    const std::string svg = plot_svg(alike, {}, "t");
+    auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(svg, "<polyline"), 2u);
+    EXPECT_EQ(count(svg, ">channels 1, 2, 4</text>") + count(svg, ">channel 3</text>"), 2u);
+
+    const std::string many = plot_svg(distinct, {}, "t");
+    EXPECT_EQ(count(many, "<polyline"), 64u);
+    double lowest = 0.0;
+    for (auto at = many.find("class=\"legend\""); at != std::string::npos;
+         at = many.find("class=\"legend\"", at + 1)) {
+        const auto y = many.find("y=\"", at) + 3;
+        orba::from_chars(many.data() + y, many.data() + many.size(), lowest);
+    }
+    EXPECT_LE(lowest, 370.0) << "the legend runs below the plot";
+    EXPECT_NE(many.find(" more</text>"), std::string::npos);
 }
 
 TEST(ClapRenderDemo, IsTheSameFourSecondsEveryTimePeakingAtMinusSixDb) {
