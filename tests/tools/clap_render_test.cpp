@@ -88,6 +88,75 @@ TEST(ClapRender, RampSendsEvery32FramesTheValueAtTheirLastFrameAndEndsOnTheTarge
     EXPECT_EQ(output.at(FRAMES - 1, 0), 1.0f);
 }
 
+TEST(ClapRender, AutomatesSeveralParametersAlongTheirPointsEvery32Frames) {
+    TempDir dir;
+    constexpr std::size_t FRAMES = 14400;
+    write_audio(dir / "dc.wav", constant(FRAMES, 1, 1.0f));
+
+    const Outcome run = run_tool(
+        dir, with_plugin("test.offset", {"--ramp", "gain=1:0", "--automate",
+                                         "offset=0.05s:0,100ms:0.5,0.1s:0.25,0.25:1", "--block",
+                                         "1000", dir / "dc.wav", dir / "out.wav"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Audio output = read_audio(dir / "out.wav");
+    ASSERT_EQ(output.frames(), FRAMES);
+    // A line through the points, frames from times at 48000 Hz.
+    auto line = [](const std::vector<std::pair<double, double>>& points, double frame) {
+        if (frame <= points.front().first) return points.front().second;
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            const auto [x0, y0] = points[i - 1];
+            const auto [x1, y1] = points[i];
+            if (frame <= x1) return x1 == x0 ? y1 : y0 + (y1 - y0) * ((frame - x0) / (x1 - x0));
+        }
+        return points.back().second;
+    };
+    for (std::size_t f = 0; f < FRAMES; ++f) {
+        const auto last = static_cast<double>(std::min(f / 32 * 32 + 31, FRAMES - 1));
+        const double gain = line({{0.0, 1.0}, {FRAMES - 1.0, 0.0}}, last);
+        const double offset =
+            line({{2400.0, 0.0}, {4800.0, 0.5}, {4800.0, 0.25}, {12000.0, 1.0}}, last);
+        ASSERT_EQ(output.at(f, 0), static_cast<float>(gain) + static_cast<float>(offset))
+            << "frame " << f;
+    }
+}
+
+TEST(ClapRender, GainAndNormalizeSetTheLevelAndNoClobberKeepsAnOutput) {
+    TempDir dir;
+    const Audio input = noise(3000, 2);
+    write_audio(dir / "in.wav", input);
+    ASSERT_EQ(
+        run_tool(dir, with_plugin("test.gain", {"--gain", "-6", dir / "in.wav", dir / "g.wav"}))
+            .status,
+        0);
+    ASSERT_EQ(run_tool(dir, with_plugin("test.gain",
+                                        {"--normalize", "-1", dir / "in.wav", dir / "n.wav"}))
+                  .status,
+              0);
+    const Audio gained = read_audio(dir / "g.wav");
+    const Audio normalised = read_audio(dir / "n.wav");
+    float peak = 0.0f;
+    for (float s : input.samples)
+        peak = std::max(peak, std::fabs(s));
+    const auto gain = static_cast<float>(std::pow(10.0, -6.0 / 20.0));
+    const auto scale = static_cast<float>(std::pow(10.0, -1.0 / 20.0) / peak);
+    ASSERT_EQ(gained.samples.size(), input.samples.size());
+    ASSERT_EQ(normalised.samples.size(), input.samples.size());
+    for (std::size_t i = 0; i < input.samples.size(); ++i) {
+        ASSERT_EQ(gained.samples[i], input.samples[i] * gain) << "sample " << i;
+        ASSERT_EQ(normalised.samples[i], input.samples[i] * scale) << "sample " << i;
+    }
+
+    const std::string before = read_text(dir / "g.wav");
+    const Outcome kept = run_tool(dir, with_plugin("test.gain", {"--no-clobber", "--plot",
+                                                                 dir / "p.svg", dir / "in.wav",
+                                                                 dir / "g.wav"}));
+    EXPECT_EQ(kept.status, 0);
+    EXPECT_EQ(kept.err, "clap-render: kept '" + dir / "g.wav" +
+                            "', which exists already (--no-clobber); rendered nothing\n");
+    EXPECT_TRUE(read_text(dir / "g.wav") == before);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"g.wav", "in.wav", "n.wav"}));
+}
+
 TEST(ClapRender, CompensatesLatencyAndDropsATailThatStaysSilent) {
     TempDir dir;
     const Audio input = noise(5000, 2);

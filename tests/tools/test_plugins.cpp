@@ -28,16 +28,19 @@ enum Kind {
     NO_INIT,
     MIDWAY,
     TRANSPORT,
+    OFFSET,
     KIND_COUNT
 };
 
 constexpr const char* IDS[KIND_COUNT] = {"test.gain",     "test.latency",      "test.endless",
                                          "test.callback", "test.fixed",        "test.no-create",
-                                         "test.no-init",  "test.fails-midway", "test.transport"};
+                                         "test.no-init",  "test.fails-midway", "test.transport",
+                                         "test.offset"};
 constexpr const char* FEATURES[] = {"audio-effect", nullptr};
 
 constexpr abi::clap_id GAIN_ID = 7;
 constexpr abi::clap_id PEAK_ID = 8;
+constexpr abi::clap_id OFFSET_ID = 9;  // OFFSET's second automatable parameter
 constexpr std::uint32_t LATENCY_FRAMES = 100;
 constexpr std::uint32_t LATENCY_TAIL = 250;
 constexpr std::uint32_t MAX_CHANNELS = 8;
@@ -59,7 +62,8 @@ abi::clap_plugin_descriptor make_descriptor(Kind kind) {
 const abi::clap_plugin_descriptor DESCRIPTORS[KIND_COUNT] = {
     make_descriptor(GAIN),     make_descriptor(LATENCY), make_descriptor(ENDLESS),
     make_descriptor(CALLBACK), make_descriptor(FIXED),   make_descriptor(NO_CREATE),
-    make_descriptor(NO_INIT),  make_descriptor(MIDWAY),  make_descriptor(TRANSPORT)};
+    make_descriptor(NO_INIT),  make_descriptor(MIDWAY),  make_descriptor(TRANSPORT),
+    make_descriptor(OFFSET)};
 
 struct Plugin {
     abi::clap_plugin clap{};
@@ -67,6 +71,7 @@ struct Plugin {
     Kind kind = GAIN;
     std::uint32_t channels = 2;
     double gain = 1.0;
+    double offset = 0.0;  // added to every output sample
     bool called_back = false;
     std::vector<std::vector<float>> delay;  // LATENCY: one ring per channel
     std::size_t delay_pos = 0;
@@ -105,6 +110,7 @@ void apply_event(Plugin& plugin, const abi::clap_event_header* header) {
     }
     const auto* event = reinterpret_cast<const abi::clap_event_param_value*>(header);
     if (event->param_id == GAIN_ID) plugin.gain = event->value;
+    if (event->param_id == OFFSET_ID) plugin.offset = event->value;
 }
 
 // TRANSPORT writes what the host told it about time, the same value on every
@@ -151,7 +157,7 @@ abi::clap_process_status ORBA_CLAP_ABI plugin_process(const abi::clap_plugin* p,
         const float gain =
             plugin.kind == CALLBACK && !plugin.called_back ? 0.0f : static_cast<float>(plugin.gain);
         for (std::uint32_t c = 0; c < plugin.channels; ++c) {
-            float sample = in.data32[c][f] * gain;
+            float sample = in.data32[c][f] * gain + static_cast<float>(plugin.offset);
             if (plugin.kind == LATENCY) std::swap(sample, plugin.delay[c][plugin.delay_pos]);
             out.data32[c][f] = sample;
         }
@@ -160,13 +166,13 @@ abi::clap_process_status ORBA_CLAP_ABI plugin_process(const abi::clap_plugin* p,
     return abi::CLAP_PROCESS_CONTINUE;
 }
 
-std::uint32_t ORBA_CLAP_ABI params_count(const abi::clap_plugin*) {
-    return 2;
+std::uint32_t ORBA_CLAP_ABI params_count(const abi::clap_plugin* p) {
+    return self(p).kind == OFFSET ? 3 : 2;
 }
 
 bool ORBA_CLAP_ABI params_get_info(const abi::clap_plugin*, std::uint32_t index,
                                    abi::clap_param_info* info) {
-    if (index > 1 || info == nullptr) return false;
+    if (index > 2 || info == nullptr) return false;
     *info = {};
     std::strcpy(info->module, "Level");
     if (index == 0) {
@@ -176,6 +182,11 @@ bool ORBA_CLAP_ABI params_get_info(const abi::clap_plugin*, std::uint32_t index,
         info->min_value = 0.0;
         info->max_value = 1.0;
         info->default_value = 1.0;
+    } else if (index == 2) {
+        info->id = OFFSET_ID;
+        info->flags = abi::CLAP_PARAM_IS_AUTOMATABLE;
+        std::strcpy(info->name, "Offset");
+        info->max_value = 1.0;
     } else {
         info->id = PEAK_ID;
         info->flags = abi::CLAP_PARAM_IS_READONLY;
@@ -186,8 +197,8 @@ bool ORBA_CLAP_ABI params_get_info(const abi::clap_plugin*, std::uint32_t index,
 }
 
 bool ORBA_CLAP_ABI params_get_value(const abi::clap_plugin* p, abi::clap_id id, double* value) {
-    if (id != GAIN_ID && id != PEAK_ID) return false;
-    *value = id == GAIN_ID ? self(p).gain : 0.0;
+    if (id != GAIN_ID && id != PEAK_ID && id != OFFSET_ID) return false;
+    *value = id == GAIN_ID ? self(p).gain : id == OFFSET_ID ? self(p).offset : 0.0;
     return true;
 }
 
