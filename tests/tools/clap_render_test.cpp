@@ -157,6 +157,36 @@ TEST(ClapRender, GainAndNormalizeSetTheLevelAndNoClobberKeepsAnOutput) {
     EXPECT_EQ(dir.names(), (std::vector<std::string>{"g.wav", "in.wav", "n.wav"}));
 }
 
+TEST(ClapRender, BatchRendersEveryGoodInputAndNamesTheBrokenOne) {
+    TempDir dir;
+    fs::create_directory(dir / "out");
+    const std::vector<std::string> good{"a.wav", "b.wav", "c.wav"};
+    for (std::size_t i = 0; i < good.size(); ++i)
+        write_audio(dir / good[i], noise(1000, 2, 48000, static_cast<std::uint32_t>(i + 1)));
+    std::ofstream(dir / "bad.wav") << "not audio\n";
+
+    const Outcome run = run_tool(
+        dir, with_plugin("test.gain", {"--set", "gain=0.5", "--out-dir", dir / "out", "-j2",
+                                       dir / "a.wav", dir / "bad.wav", dir / "b.wav", dir / "c.wav"}));
+    EXPECT_EQ(run.status, 1);
+    const std::string bad = dir / "bad.wav";
+    EXPECT_EQ(run.err.find("clap-render: " + bad + ": cannot read '" + bad + "': not an audio"), 0u)
+        << run.err;
+    EXPECT_TRUE(run.err.ends_with("\nclap-render: 1 of 4 files not rendered: '" + bad + "'\n"))
+        << run.err;
+    fs::path out = dir.path() / "out";
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3) << run.out;
+    for (const std::string& name : good) {
+        EXPECT_NE(run.out.find((out / name).string() + ": 0.02 s"), std::string::npos) << run.out;
+        const Audio input = read_audio(dir / name);
+        const Audio output = read_audio(out / name);
+        ASSERT_EQ(output.samples.size(), input.samples.size()) << name;
+        for (std::size_t i = 0; i < input.samples.size(); ++i)
+            ASSERT_EQ(output.samples[i], input.samples[i] * 0.5f) << name << " sample " << i;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 3);
+}
+
 TEST(ClapRender, CompensatesLatencyAndDropsATailThatStaysSilent) {
     TempDir dir;
     const Audio input = noise(5000, 2);

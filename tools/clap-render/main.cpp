@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "audio_file.h"
@@ -301,12 +302,110 @@ void warn(const std::string& text) {
     std::fputs(("clap-render: " + text + "\n").c_str(), stderr);
 }
 
+Result<Done> render_file(const Library& library, const PluginSummary& chosen,
+                         const Options& options);
+
 Result<Done> run(const Options& options) {
     auto library = Library::open(options.plugin_path);
     if (!library) return std::move(library).take_error();
     auto chosen = (*library)->find(options.plugin_id);
     if (!chosen) return std::move(chosen).take_error();
+    if (!options.list) return render_file(**library, **chosen, options);
 
+    auto instance = Instance::create(**library, **chosen);
+    if (!instance) return std::move(instance).take_error();
+    auto ready = set_up(**instance, options, 48000.0, 0);
+    if (!ready) return std::move(ready).take_error();
+    if (ready->state) {
+        if (auto written = write_file(*options.save_state, *ready->state); !written) return written;
+    }
+    print_list(**library, **chosen, **instance);
+    if (const auto tempo = reads_tempo(**library, **chosen, options); tempo) {
+        print_line("");
+        print_line((*instance)->name() +
+                   (*tempo ? " follows the tempo (--bpm)."
+                           : " does not read the tempo, so --bpm changes nothing."));
+    }
+    return Done{};
+}
+
+// Every input of a batch rendered into the folder, several at once. Each
+// render has its own plug-in instance on its own worker thread, which is that
+// instance's main and audio thread alike. The exit status.
+int run_batch(const Options& options) {
+    namespace fs = std::filesystem;
+    auto fail_with = [](const std::string& text) {
+        std::fputs(("clap-render: " + text + "\n").c_str(), stderr);
+        return 1;
+    };
+    const std::string& folder = *options.out_dir;
+    std::error_code ec;
+    if (!fs::is_directory(file_path(folder), ec)) {
+        return fail_with("the output folder " + in_quotes(folder) + " does not exist");
+    }
+    std::vector<Options> jobs;
+    for (const std::string& input : options.inputs) {
+        Options job = options;
+        job.out_dir.reset();
+        job.inputs.clear();
+        job.quiet = true;
+        job.input = input;
+        job.output = path_text(file_path(folder) / file_path(input).filename());
+        for (const Options& other : jobs) {
+            if (other.output == job.output) {
+                return fail_with(in_quotes(*other.input) + " and " + in_quotes(input) +
+                                 " would both be written to " + in_quotes(*job.output));
+            }
+        }
+        jobs.push_back(std::move(job));
+    }
+    auto library = Library::open(options.plugin_path);
+    if (!library) return fail_with(library.error());
+    auto chosen = (*library)->find(options.plugin_id);
+    if (!chosen) return fail_with(chosen.error());
+
+    const std::size_t workers = std::min<std::size_t>(
+        jobs.size(), options.jobs.value_or(std::max(1u, std::thread::hardware_concurrency())));
+    std::atomic<std::size_t> next{0};
+    std::vector<std::string> failed(jobs.size());
+    std::vector<char> done(jobs.size(), 0);
+    auto work = [&] {
+        for (std::size_t i = next++; i < jobs.size() && !g_cancel.load(); i = next++) {
+            auto rendered = render_file(**library, **chosen, jobs[i]);
+            if (!rendered) {
+                // One line, so that lines of renders running at once never mix.
+                std::fputs(("clap-render: " + *jobs[i].input + ": " + rendered.error() + "\n")
+                               .c_str(),
+                           stderr);
+                failed[i] = *jobs[i].input;
+            }
+            done[i] = 1;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < workers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+
+    std::size_t failures = 0;
+    std::string names;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (done[i] != 0 && failed[i].empty()) continue;
+        ++failures;
+        names += (names.empty() ? "" : ", ") + in_quotes(*jobs[i].input);
+    }
+    const std::string count = std::to_string(jobs.size()) + (jobs.size() == 1 ? " file" : " files");
+    if (failures > 0) {
+        return fail_with(std::to_string(failures) + " of " + count + " not rendered: " + names);
+    }
+    print_line(count + " rendered into " + in_quotes(folder));
+    return 0;
+}
+
+Result<Done> render_file(const Library& library, const PluginSummary& chosen,
+                         const Options& options) {
     RenderSettings settings;
     settings.block = options.block;
     settings.tail = !options.no_tail;
@@ -314,25 +413,6 @@ Result<Done> run(const Options& options) {
     settings.tail_threshold = std::pow(10.0, options.tail_threshold_db / 20.0);
     settings.bpm = options.bpm;
     settings.gain = std::pow(10.0, options.gain_db.value_or(0.0) / 20.0);
-
-    if (options.list) {
-        auto instance = Instance::create(**library, **chosen);
-        if (!instance) return std::move(instance).take_error();
-        auto ready = set_up(**instance, options, 48000.0, 0);
-        if (!ready) return std::move(ready).take_error();
-        if (ready->state) {
-            if (auto written = write_file(*options.save_state, *ready->state); !written)
-                return written;
-        }
-        print_list(**library, **chosen, **instance);
-        if (const auto tempo = reads_tempo(**library, **chosen, options); tempo) {
-            print_line("");
-            print_line((*instance)->name() +
-                       (*tempo ? " follows the tempo (--bpm)."
-                               : " does not read the tempo, so --bpm changes nothing."));
-        }
-        return Done{};
-    }
 
     // Every output is checked before the input is read, which may be a pipe.
     const std::string output = options.output.value_or(default_output(options));
@@ -367,7 +447,7 @@ Result<Done> run(const Options& options) {
             options.impulse ? impulse_input(channels) : demo_input(rate, channels), rate, channels);
     }
 
-    auto instance = Instance::create(**library, **chosen);
+    auto instance = Instance::create(library, chosen);
     if (!instance) return std::move(instance).take_error();
     Instance& plugin = **instance;
     if (auto configured = plugin.configure(source->channels()); !configured) return configured;
@@ -376,7 +456,7 @@ Result<Done> run(const Options& options) {
     settings.automations = std::move(prepared->automations);
     if (auto active = plugin.activate(source->sample_rate(), settings.block); !active)
         return active;
-    if (options.bpm_given && reads_tempo(**library, **chosen, options) == false) {
+    if (options.bpm_given && reads_tempo(library, chosen, options) == false) {
         warn("warning: " + plugin.name() + " does not read the tempo, so --bpm changes nothing");
     }
     // Ping-pong bounces between a left and a right; any other count gets
@@ -500,6 +580,7 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
+    if (options->out_dir) return run_batch(*options);
     auto done = run(*options);
     if (!done) {
         std::fputs(("clap-render: " + done.error() + "\n").c_str(), stderr);

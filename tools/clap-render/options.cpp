@@ -95,6 +95,11 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 arg = arg.substr(0, eq);
             }
         }
+        // "-j4" is the same as "-j 4".
+        if (arg.starts_with("-j") && arg.size() > 2) {
+            attached = arg.substr(2);
+            arg = arg.substr(0, 2);
+        }
         auto value = [&]() -> std::optional<std::string_view> {
             if (attached) return attached;
             if (i + 1 < args.size()) return args[++i];
@@ -131,7 +136,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 "--plugin",   "--plugin-id",  "-o",           "--output", "--set",
                 "--ramp",     "--block",      "--tail-max",   "--bpm",    "--rate",
                 "--channels", "--save-state", "--load-state", "--plot",   "--automate",
-                "--gain",     "--normalize",  "--tail-threshold"};
+                "--gain",     "--normalize",  "--tail-threshold", "--out-dir", "-j",
+                "--jobs"};
             if (std::find(std::begin(WITH_VALUE), std::end(WITH_VALUE), arg) ==
                 std::end(WITH_VALUE)) {
                 return fail("unknown option " + in_quotes(arg) + " (see --help)");
@@ -212,6 +218,15 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                     return fail("--channels wants a count from 1 to 1024, not " + in_quotes(*v));
                 }
                 options.channels = *n;
+            } else if (arg == "--out-dir") {
+                options.out_dir = std::string(*v);
+            } else if (arg == "-j" || arg == "--jobs") {
+                const auto n = read_count(*v);
+                if (!n || *n < 1 || *n > 256) {
+                    return fail(std::string(arg) + " wants a count of renders at once from 1 to "
+                                "256, not " + in_quotes(*v));
+                }
+                options.jobs = *n;
             } else if (arg == "--save-state") {
                 options.save_state = std::string(*v);
             } else if (arg == "--load-state") {
@@ -228,6 +243,25 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
     }
 
     if (options.help) return options;
+    if (options.out_dir) {
+        if (positional.empty()) return fail("--out-dir wants the input files to render into it");
+        if (options.output) return fail("--out-dir names every output; leave out --output");
+        if (options.plot || options.save_state || options.echoes || options.list ||
+            options.impulse) {
+            return fail(
+                "--out-dir renders each input the same way; --plot, --save-state, --echoes, "
+                "--list and --impulse are for one render");
+        }
+        for (std::string_view input : positional) {
+            if (input == "-") return fail("--out-dir renders files, not standard input");
+            options.inputs.emplace_back(input);
+        }
+        if (options.plugin_path.empty()) {
+            return fail("no plug-in library given (use --plugin PATH)");
+        }
+        return options;
+    }
+    if (options.jobs) return fail("-j sets how many files render at once; it needs --out-dir");
     if (positional.size() > 2) return fail("too many file names: " + in_quotes(positional[2]));
     if (!positional.empty()) options.input = std::string(positional[0]);
     if (positional.size() == 2) {
@@ -277,6 +311,7 @@ std::string default_output(const Options& options) {
 std::string usage(std::string_view default_plugin) {
     std::string text =
         "usage: clap-render [options] [INPUT [OUTPUT]]\n"
+        "       clap-render [options] --out-dir DIR INPUT...\n"
         "\n"
         "Renders an audio file (WAV, FLAC, AIFF, CAF, W64, RF64, AU, Ogg, MP3) through a CLAP\n"
         "effect plug-in. Without INPUT it renders a built-in demo (plucks and a click, 48000 Hz\n"
@@ -294,6 +329,9 @@ std::string usage(std::string_view default_plugin) {
         "  -o, --output PATH    where the render goes (default: INPUT-rendered.EXT, or "
         "demo.wav)\n"
         "  --no-clobber         keep an output that exists already, rendering nothing\n"
+        "  --out-dir DIR        render every INPUT given into DIR under its own name\n"
+        "  -j, --jobs N         with --out-dir, how many files render at once (default: one\n"
+        "                       per processor)\n"
         "  --set NAME=VALUE     set a parameter as typed, e.g. time=250ms, mode=PingPong or\n"
         "                       note=1/8; NAME is the parameter's id, name or module/name\n"
         "  --ramp NAME=FROM:TO  move a parameter linearly from FROM to TO over the input\n"

@@ -58,6 +58,11 @@ struct Options {
     std::optional<double> gain_db;         // added to the output's level
     std::optional<double> normalize_dbfs;  // the output's peak after the render
     bool no_clobber = false;
+    // A batch: every input rendered into this folder under its own name, by
+    // `jobs` workers at once (none: one per processor).
+    std::optional<std::string> out_dir;
+    std::vector<std::string> inputs;
+    std::optional<std::uint32_t> jobs;
     std::optional<std::string> save_state;
     std::optional<std::string> load_state;
     std::optional<std::string> plot;  // an SVG picture of the output's level
