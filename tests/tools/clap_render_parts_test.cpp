@@ -84,6 +84,13 @@ TEST(ClapRenderOptions, RejectsWhatItCannotUseWithOneMessage) {
         {{"--gain", "3", "--normalize", "-1"},
          "--gain and --normalize both set the output's level; give one of them"},
         {{"--plot", "x.PNG"}, "--plot draws SVG, so it wants a .svg file, not 'x.PNG'"},
+        {{"--out-dir", "d"}, "--out-dir wants the input files to render into it"},
+        {{"--out-dir", "d", "a.wav", "-"}, "--out-dir renders files, not standard input"},
+        {{"--out-dir", "d", "a.wav", "--plot", "p.svg"},
+         "--out-dir renders each input the same way; --plot, --save-state, --echoes, --list and "
+         "--impulse are for one render"},
+        {{"-j4", "a.wav"}, "-j sets how many files render at once; it needs --out-dir"},
+        {{"-j", "0"}, "-j wants a count of renders at once from 1 to 256, not '0'"},
         {{"--set"}, "option --set needs a value"},
         {{"a.wav", "--loud"}, "unknown option '--loud' (see --help)"},
         {{"--float=yes"}, "option --float takes no value"},
