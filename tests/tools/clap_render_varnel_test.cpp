@@ -270,6 +270,7 @@ TEST(ClapRenderVarnel, TailEndsWhereAFullRenderFallsBelowTheThresholdForGood) {
         std::vector<std::pair<std::size_t, float>> values;  // time, ratio and feedback
         bool impulse;  // else a burst of noise and six seconds of silence
         float threshold;
+        std::int64_t after = 30 * 48000;  // frames of silence rendered after the input
     };
     const Case cases[] = {
         // Echoes a second apart with silence between them, wider than any
@@ -280,6 +281,8 @@ TEST(ClapRenderVarnel, TailEndsWhereAFullRenderFallsBelowTheThresholdForGood) {
          1e-6f},
         {{}, {}, false, 1e-6f},
         {{"--tail-threshold", "-60"}, {}, true, 1e-3f},
+        // Cut at --tail-max, in a gap between two echoes.
+        {{"--set", "feedback=0.9", "--tail-max", "0.5"}, {{3, 0.9f}}, true, 1e-6f, 24000},
     };
     Audio impulse{48000, 2, {1.0f, 1.0f}, SF_FORMAT_WAV | SF_FORMAT_FLOAT};
     Audio burst = noise(4800, 2);
@@ -293,9 +296,9 @@ TEST(ClapRenderVarnel, TailEndsWhereAFullRenderFallsBelowTheThresholdForGood) {
         const Outcome run = run_tool(dir, with_varnel(args));
         ASSERT_EQ(run.status, 0) << run.err;
         const Audio out = read_audio(dir / "out.wav");
-        const Audio full = rung_out(process_directly(input, 512, c.values, 30 * 48000),
-                                    input.frames(), c.threshold);
-        ASSERT_GT(full.frames(), 48000u) << "the case rang out at once";
+        const Audio full =
+            rung_out(process_directly(input, 512, c.values, c.after), input.frames(), c.threshold);
+        ASSERT_GT(full.frames(), 20000u) << "the case rang out at once";
         EXPECT_LE(std::max(out.frames(), full.frames()) - std::min(out.frames(), full.frames()),
                   32u)
             << run.out;
@@ -309,15 +312,15 @@ TEST(ClapRenderVarnel, TailEndsWhereAFullRenderFallsBelowTheThresholdForGood) {
 TEST(ClapRenderVarnel, MixAtZeroHasNoTailAndTailMaxCutsALongOne) {
     struct Case {
         Args args;
-        std::size_t frames;
-        const char* tail;  // in the summary
+        std::size_t frames;  // 0: any
+        const char* tail;    // in the summary
     };
     const Case cases[] = {
         {{"--impulse", "--set", "mix=0"}, 1, "tail 0.00 s"},
         {{"{dir}/in.wav", "--set", "mix=0%"}, 4800, "tail 0.00 s"},
         {{"--impulse", "--set", "feedback=0.9", "--tail-max", "0.5"},
-         1 + 24000,
-         "tail 0.50 s (cut at --tail-max)"},
+         0,
+         "(cut at --tail-max)"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -329,7 +332,9 @@ TEST(ClapRenderVarnel, MixAtZeroHasNoTailAndTailMaxCutsALongOne) {
         const Outcome run = run_tool(dir, with_varnel(args));
         ASSERT_EQ(run.status, 0) << args[0] << ": " << run.err;
         EXPECT_NE(run.out.find(c.tail), std::string::npos) << run.out;
-        EXPECT_EQ(read_audio(dir / "out.wav").frames(), c.frames) << run.out;
+        if (c.frames != 0) {
+            EXPECT_EQ(read_audio(dir / "out.wav").frames(), c.frames) << run.out;
+        }
     }
 }
 

@@ -176,14 +176,9 @@ Result<RenderStats> render(Instance& instance, Source& source, const Sink& sink,
             static_cast<std::uint32_t>(std::min<std::int64_t>(block, total - produced + skip));
         if (auto done = run(frames, {}, total); !done) return std::move(done).take_error();
     }
+    // Cut at --tail-max or not, quiet frames held to the end are dropped: a
+    // long reported tail must not pad the render with silence up to the cap.
     stats.tail_cut = settings.tail && reported != 0u && !rung_out();
-    // Cut short, the quiet frames are a gap between sounds, not the end.
-    if (stats.tail_cut && trim) {
-        if (auto written = emit(held.data(), static_cast<std::int64_t>(held.size() / out_channels));
-            !written) {
-            return std::move(written).take_error();
-        }
-    }
     stats.tail_frames = stats.frames - read_frames;
     return stats;
 }
