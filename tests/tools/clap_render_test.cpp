@@ -147,9 +147,9 @@ TEST(ClapRender, GainAndNormalizeSetTheLevelAndNoClobberKeepsAnOutput) {
     }
 
     const std::string before = read_text(dir / "g.wav");
-    const Outcome kept = run_tool(dir, with_plugin("test.gain", {"--no-clobber", "--plot",
-                                                                 dir / "p.svg", dir / "in.wav",
-                                                                 dir / "g.wav"}));
+    const Outcome kept = run_tool(
+        dir, with_plugin("test.gain",
+                         {"--no-clobber", "--plot", dir / "p.svg", dir / "in.wav", dir / "g.wav"}));
     EXPECT_EQ(kept.status, 0);
     EXPECT_EQ(kept.err, "clap-render: kept '" + dir / "g.wav" +
                             "', which exists already (--no-clobber); rendered nothing\n");
@@ -166,8 +166,9 @@ TEST(ClapRender, BatchRendersEveryGoodInputAndNamesTheBrokenOne) {
     std::ofstream(dir / "bad.wav") << "not audio\n";
 
     const Outcome run = run_tool(
-        dir, with_plugin("test.gain", {"--set", "gain=0.5", "--out-dir", dir / "out", "-j2",
-                                       dir / "a.wav", dir / "bad.wav", dir / "b.wav", dir / "c.wav"}));
+        dir,
+        with_plugin("test.gain", {"--set", "gain=0.5", "--out-dir", dir / "out", "-j2",
+                                  dir / "a.wav", dir / "bad.wav", dir / "b.wav", dir / "c.wav"}));
     EXPECT_EQ(run.status, 1);
     const std::string bad = dir / "bad.wav";
     EXPECT_EQ(run.err.find("clap-render: " + bad + ": cannot read '" + bad + "': not an audio"), 0u)
@@ -366,13 +367,15 @@ TEST(ClapRender, ReadsPipedAiffCafAndMp3AndKeepsStandardOutputForTheState) {
     SF_INFO mp3{48000, 2, 2, input.format, 0, 0};
     if (sf_format_check(&mp3) != 0) {
         write_audio(dir / "in.mp3", input);
-        const Outcome run = run_tool(dir, with_plugin("test.gain", {dir / "in.mp3", dir / "m.wav"}));
+        const Outcome run =
+            run_tool(dir, with_plugin("test.gain", {dir / "in.mp3", dir / "m.wav"}));
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(read_audio(dir / "m.wav").format, SF_FORMAT_WAV | SF_FORMAT_PCM_24);
     }
 
-    const Outcome saved = run_tool(dir, with_plugin("test.gain", {"--impulse", "--save-state", "-",
-                                                                  "--echoes", "-o", dir / "i.wav"}));
+    const Outcome saved = run_tool(
+        dir, with_plugin("test.gain",
+                         {"--impulse", "--save-state", "-", "--echoes", "-o", dir / "i.wav"}));
     ASSERT_EQ(saved.status, 0) << saved.err;
     EXPECT_EQ(saved.out.substr(0, 4), "GAIN");
     EXPECT_EQ(saved.out.size(), 12u);

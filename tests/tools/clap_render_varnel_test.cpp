@@ -303,8 +303,8 @@ TEST(ClapRenderVarnel, TailEndsWhereAFullRenderFallsBelowTheThresholdForGood) {
                   32u)
             << run.out;
         const std::size_t common = std::min(out.samples.size(), full.samples.size());
-        const auto differ = std::mismatch(out.samples.begin(), out.samples.begin() + common,
-                                          full.samples.begin());
+        const auto differ =
+            std::mismatch(out.samples.begin(), out.samples.begin() + common, full.samples.begin());
         EXPECT_EQ(differ.first - out.samples.begin(), common) << run.out;
     }
 }
@@ -318,9 +318,7 @@ TEST(ClapRenderVarnel, MixAtZeroHasNoTailAndTailMaxCutsALongOne) {
     const Case cases[] = {
         {{"--impulse", "--set", "mix=0"}, 1, "tail 0.00 s"},
         {{"{dir}/in.wav", "--set", "mix=0%"}, 4800, "tail 0.00 s"},
-        {{"--impulse", "--set", "feedback=0.9", "--tail-max", "0.5"},
-         0,
-         "(cut at --tail-max)"},
+        {{"--impulse", "--set", "feedback=0.9", "--tail-max", "0.5"}, 0, "(cut at --tail-max)"},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -580,8 +578,8 @@ TEST(ClapRenderVarnel, ReadsAChoiceByItsNameOrIndexBeforeLookingForAUnit) {
     }
 #ifdef TIDAL_TREMOLO_CLAP
     TempDir dir;
-    const Outcome run = run_tool(dir, {"--plugin", TIDAL_TREMOLO_CLAP, "--set", "note=1/3", "-o",
-                                       dir / "out.wav"});
+    const Outcome run =
+        run_tool(dir, {"--plugin", TIDAL_TREMOLO_CLAP, "--set", "note=1/3", "-o", dir / "out.wav"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
               "clap-render: '1/3' is not a choice of 'Note': 1/16, 1/8, 1/4, 1/2, 1/1 (or their "

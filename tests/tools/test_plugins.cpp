@@ -32,10 +32,9 @@ enum Kind {
     KIND_COUNT
 };
 
-constexpr const char* IDS[KIND_COUNT] = {"test.gain",     "test.latency",      "test.endless",
-                                         "test.callback", "test.fixed",        "test.no-create",
-                                         "test.no-init",  "test.fails-midway", "test.transport",
-                                         "test.offset"};
+constexpr const char* IDS[KIND_COUNT] = {
+    "test.gain",      "test.latency", "test.endless",      "test.callback",  "test.fixed",
+    "test.no-create", "test.no-init", "test.fails-midway", "test.transport", "test.offset"};
 constexpr const char* FEATURES[] = {"audio-effect", nullptr};
 
 constexpr abi::clap_id GAIN_ID = 7;

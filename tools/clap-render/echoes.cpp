@@ -154,8 +154,8 @@ std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
     constexpr double BOTTOM = 50.0;
     constexpr double PLOT_W = WIDTH - LEFT - RIGHT;
     constexpr double PLOT_H = HEIGHT - TOP - BOTTOM;
-    constexpr double ROW = 14.0;       // one line of 11-pixel text
-    constexpr double CHAR_W = 6.5;     // a generous width of one of its characters
+    constexpr double ROW = 14.0;    // one line of 11-pixel text
+    constexpr double CHAR_W = 6.5;  // a generous width of one of its characters
     constexpr const char* COLOURS[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
                                        "#ff7f0e", "#8c564b", "#e377c2", "#17becf"};
 
@@ -294,8 +294,8 @@ std::string plot_svg(const Envelope& envelope, const std::vector<Echo>& echoes,
                escape(legend[i]) + "</text>\n";
     }
     if (!legend.empty()) {
-        taken.push_back({legend_x - 4, TOP, LEFT + PLOT_W,
-                         TOP + 4 + ROW * static_cast<double>(legend.size())});
+        taken.push_back(
+            {legend_x - 4, TOP, LEFT + PLOT_W, TOP + 4 + ROW * static_cast<double>(legend.size())});
     }
 
     // The loudest echoes are labelled first; a label that would cover another,

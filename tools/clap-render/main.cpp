@@ -142,11 +142,11 @@ Result<Prepared> set_up(Instance& instance, const Options& options, double rate,
         if (!param) return param;
         for (const auto& [other, by] : named) {
             if (other != *param || (by == "--set" && option == "--set")) continue;
-            return fail(by == option ? std::string(option) + " names " + in_quotes((*param)->name) +
-                                           " twice; give each parameter one"
-                                     : std::string(by) + " and " + std::string(option) +
-                                           " both name " + in_quotes((*param)->name) +
-                                           "; give it one or the other");
+            return fail(by == option
+                            ? std::string(option) + " names " + in_quotes((*param)->name) +
+                                  " twice; give each parameter one"
+                            : std::string(by) + " and " + std::string(option) + " both name " +
+                                  in_quotes((*param)->name) + "; give it one or the other");
         }
         named.emplace_back(*param, option);
         return param;
@@ -374,9 +374,9 @@ int run_batch(const Options& options) {
             auto rendered = render_file(**library, **chosen, jobs[i]);
             if (!rendered) {
                 // One line, so that lines of renders running at once never mix.
-                std::fputs(("clap-render: " + *jobs[i].input + ": " + rendered.error() + "\n")
-                               .c_str(),
-                           stderr);
+                std::fputs(
+                    ("clap-render: " + *jobs[i].input + ": " + rendered.error() + "\n").c_str(),
+                    stderr);
                 failed[i] = *jobs[i].input;
             }
             done[i] = 1;

@@ -133,10 +133,11 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 positional.push_back(args[i]);
         } else if (arg.starts_with("-") && arg.size() > 1) {
             static constexpr std::string_view WITH_VALUE[] = {
-                "--plugin",   "--plugin-id",  "-o",           "--output", "--set",
-                "--ramp",     "--block",      "--tail-max",   "--bpm",    "--rate",
-                "--channels", "--save-state", "--load-state", "--plot",   "--automate",
-                "--gain",     "--normalize",  "--tail-threshold", "--out-dir", "-j",
+                "--plugin",     "--plugin-id",      "-o",         "--output",
+                "--set",        "--ramp",           "--block",    "--tail-max",
+                "--bpm",        "--rate",           "--channels", "--save-state",
+                "--load-state", "--plot",           "--automate", "--gain",
+                "--normalize",  "--tail-threshold", "--out-dir",  "-j",
                 "--jobs"};
             if (std::find(std::begin(WITH_VALUE), std::end(WITH_VALUE), arg) ==
                 std::end(WITH_VALUE)) {
@@ -162,7 +163,7 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                     return fail("--ramp wants NAME=FROM:TO, not " + in_quotes(*v));
                 }
                 options.ramps.push_back(Ramp{pair->first, pair->second.substr(0, colon),
-                                            pair->second.substr(colon + 1)});
+                                             pair->second.substr(colon + 1)});
             } else if (arg == "--automate") {
                 const auto pair = split_assignment(*v);
                 const auto points = pair ? read_points(pair->second) : std::nullopt;
@@ -179,9 +180,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
                 const double low = arg == "--gain" ? -120.0 : -200.0;
                 const double high = arg == "--gain" ? 60.0 : peak ? 0.0 : -20.0;
                 if (!db || *db < low || *db > high) {
-                    return fail(std::string(arg) + " wants " + (peak ? "dBFS" : "dB") +
-                                " from " + fixed(low, 0) + " to " + fixed(high, 0) + ", not " +
-                                in_quotes(*v));
+                    return fail(std::string(arg) + " wants " + (peak ? "dBFS" : "dB") + " from " +
+                                fixed(low, 0) + " to " + fixed(high, 0) + ", not " + in_quotes(*v));
                 }
                 if (arg == "--gain") options.gain_db = *db;
                 if (peak) options.normalize_dbfs = *db;
@@ -223,8 +223,9 @@ Result<Options> parse_options(const std::vector<std::string_view>& args,
             } else if (arg == "-j" || arg == "--jobs") {
                 const auto n = read_count(*v);
                 if (!n || *n < 1 || *n > 256) {
-                    return fail(std::string(arg) + " wants a count of renders at once from 1 to "
-                                "256, not " + in_quotes(*v));
+                    return fail(std::string(arg) +
+                                " wants a count of renders at once from 1 to 256, not " +
+                                in_quotes(*v));
                 }
                 options.jobs = *n;
             } else if (arg == "--save-state") {

@@ -14,7 +14,8 @@ double Automation::value_at(std::int64_t frame) const {
         const Point& b = points[i];
         if (frame > b.frame) continue;
         if (b.frame == a.frame) return b.value;
-        const double t = static_cast<double>(frame - a.frame) / static_cast<double>(b.frame - a.frame);
+        const double t =
+            static_cast<double>(frame - a.frame) / static_cast<double>(b.frame - a.frame);
         return a.value + (b.value - a.value) * t;
     }
     return points.back().value;
@@ -103,11 +104,11 @@ Result<RenderStats> render(Instance& instance, Source& source, const Sink& sink,
         std::int64_t keep = count;
         if (trim) {
             // The input's own length is always kept.
-            keep = std::clamp<std::int64_t>(std::max(last_loud + 1, read_frames) - produced, 0,
-                                            count);
+            keep =
+                std::clamp<std::int64_t>(std::max(last_loud + 1, read_frames) - produced, 0, count);
             if (keep > 0) {
-                if (auto written = emit(held.data(),
-                                        static_cast<std::int64_t>(held.size() / out_channels));
+                if (auto written =
+                        emit(held.data(), static_cast<std::int64_t>(held.size() / out_channels));
                     !written) {
                     return written;
                 }
@@ -160,7 +161,8 @@ Result<RenderStats> render(Instance& instance, Source& source, const Sink& sink,
     // A tail of none is the plug-in's word that its output ends with its input.
     if (settings.tail && reported != 0u) {
         total = read_frames + tail_cap;
-        expected = estimate_total(reported ? std::min<std::int64_t>(*reported, tail_cap) : tail_cap);
+        expected =
+            estimate_total(reported ? std::min<std::int64_t>(*reported, tail_cap) : tail_cap);
         // Echoes can be spaced as widely as the tail is long; a window of any
         // fixed length would end the render in a gap between two of them.
         if (reported) {
