@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "orba/blocks/graph.h"
-#include "tidal-tremolo/tidal_tremolo.h"
+#include "orba/blocks/graph_plugin.h"
 #include "varnel-delay/dsp.h"
 #include "varnel-delay/varnel_delay.h"
+
+namespace tidal_tremolo {
+extern const orba::GraphPluginInfo INFO;
+}
 
 namespace {
 
@@ -202,8 +206,8 @@ TEST(OrbaGraphCheck, BothExamplePluginsAreCleanEvenWhenStrict) {
                     "--strict")
                   .status,
               0);
-    const Outcome run = check(std::string(orba::tidal::GRAPH_TEXT),
-                              params_of(orba::TidalTremolo::PARAMS), "--strict");
+    const Outcome run = check(std::string(tidal_tremolo::INFO.graph),
+                              params_of(tidal_tremolo::INFO.params), "--strict");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
 }
@@ -260,8 +264,8 @@ TEST(OrbaGraphCheck, APluginGivesItsIdsAndDefaultsAndWithoutAFileItsOwnGraph) {
     const std::string varnel = check(std::string(orba::varnel::GRAPH_TEXT),
                                      params_of(orba::VarnelDelay::PARAMS))
                                    .out;
-    const std::string tremolo = check(std::string(orba::tidal::GRAPH_TEXT),
-                                      params_of(orba::TidalTremolo::PARAMS))
+    const std::string tremolo = check(std::string(tidal_tremolo::INFO.graph),
+                                      params_of(tidal_tremolo::INFO.params))
                                     .out;
     ASSERT_FALSE(varnel.empty());
     ASSERT_FALSE(tremolo.empty());
