@@ -115,6 +115,13 @@ TEST(OrbaGraphCheck, EachErrorShowsLineColumnByteAndACaretUnderTheSpot) {
          ":1:37: error (byte 36): two modulators are called 'a'"},
         {"{\"block\": \"dynamics\", \"meters\": {\"gr\": \"level\"}}",
          ":1:34: error (byte 33): graph: the block 'dynamics' has no meter 'gr'"},
+        // Syntax errors: where the text goes wrong, or its end when it stops short.
+        {R"({"block": "gain", "args": {"gain_db": "level * (2 +"}})",
+         ":1:52: error (byte 51): graph: gain.gain_db: the expression ends where"},
+        {R"j({"block": "gain", "args": {"gain_db": "min(level 2)"}})j",
+         ":1:50: error (byte 49): graph: gain.gain_db: the call to 'min' needs"},
+        {R"({"block": "gain", "args": {"gain_db": "level 2"}})",
+         ":1:46: error (byte 45): graph: gain.gain_db: unexpected '2'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.graph);
@@ -179,6 +186,25 @@ TEST(OrbaGraphCheck, WarnsAboutWhatCompilesButIsAlmostSurelyAMistake) {
          "",
          ":1:83: warning (byte 82): graph.parallel[1] gain_db is the constant -96, so the "
          "branch is silent"},
+        {R"({"block": "gain", "args": {"gain_db": "level * 10"}})", "level=0:-6:6",
+         ":1:39: warning (byte 38): graph: gain.gain_db reaches 60 (with 'level' 6), outside the "
+         "range -96 to 48 dB, so the block holds it at 48"},
+        {R"({"modulators": [{"id": "lfo"}], "block": "filter", "args": {"freq": "1000 + 2000 * lfo"}})",
+         "", ":1:69: warning (byte 68): graph: filter.freq falls to -1000 (with 'lfo' -1), outside "
+         "the range 10 to 24000 Hz, so the block holds it at 10"},
+        {R"({"block": "gain", "args": {"gain_db": "level ^ 0.5"}})", "level=1:-1:1",
+         ":1:39: warning (byte 38): graph: gain.gain_db is not a number (with 'level' -1), so the "
+         "block takes 0 dB instead"},
+        {R"j({"block": "delay", "args": {"time_ms": "sync(1)"}})j", "",
+         ":1:40: warning (byte 39): graph: delay.time_ms reaches 3000 (at tempo 20), past the 2000 "
+         "ms the line holds (max_ms), so the delay stops at 2000 ms. Raise delay.max_ms to 3000 "
+         "or more"},
+        {R"({"block": "delay", "args": {"time_ms": 2500, "max_ms": 1000}})", "",
+         ":1:40: warning (byte 39): graph: delay.time_ms reaches 2500, past the 1000 ms the line "
+         "holds (max_ms), so the delay stops at 1000 ms. Raise delay.max_ms to 2500 or more"},
+        {R"({"chain": [{"modulators": [{"id": "lfo"}], "block": "gain"}]})", "",
+         ":1:13: warning (byte 12): graph.chain[0] has modulators, which only the root object "
+         "can have, so they are ignored. Move them to the root"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.graph);
@@ -189,6 +215,25 @@ TEST(OrbaGraphCheck, WarnsAboutWhatCompilesButIsAlmostSurelyAMistake) {
         EXPECT_EQ(line, c.warning);
         EXPECT_FALSE(run.out.empty()) << "the tree is still printed";
         EXPECT_EQ(check(c.graph, c.params, "--strict").status, 2);
+    }
+}
+
+TEST(OrbaGraphCheck, NotesWhatAnExpressionErrorIsAboutBesideTheCompilersMessage) {
+    const struct {
+        const char* expression;
+        const char* note;
+    } cases[] = {
+        {"hpf(level)", "  note: the functions are min, max, clamp, abs, pow, exp, ln,"},
+        {"levl", "  note: the built-in names are rate, bpm and pi"},
+        {"level +", "  note: the expression is not well formed at the caret"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expression);
+        const Outcome run =
+            check(std::string(R"({"block": "gain", "args": {"gain_db": ")") + c.expression + "\"}}",
+                  "level");
+        EXPECT_NE(run.err.find(". The names available are: level\n"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.note), std::string::npos) << run.err;
     }
 }
 
@@ -321,6 +366,7 @@ TEST(OrbaGraphUsage, RefusesWhatItCannotRunWithStatusOne) {
         {"check", 1},
         {"check /nonexistent/graph.json --params a", 1},
         {"check x.json --params a=loud", 1},
+        {"check x.json --params a=1:5:2", 1},
         {"check x.json --rate 10", 1},
         {"check x.json --fast", 1},
         {"check --plugin", 1},
