@@ -255,6 +255,9 @@ TEST(OrbaGraphCheck, BothExamplePluginsAreCleanEvenWhenStrict) {
                               params_of(tidal_tremolo::INFO.params), "--strict");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // The plug-in compiles the very bytes of the file beside its table.
+    EXPECT_EQ(read_file(ORBA_SOURCE_DIR "/plugins/tidal-tremolo/tidal_tremolo.json"),
+              tidal_tremolo::INFO.graph);
 }
 
 TEST(OrbaGraphCheck, PrintsVarnelDelaysTreeWithEachNodesLatencyAndTail) {
