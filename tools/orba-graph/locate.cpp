@@ -135,7 +135,8 @@ std::optional<std::string> quoted_after(std::string_view message, std::string_vi
 
 // Whether `prefix` can still become an expression: as it is, or with an
 // operand and, for each '(' left open, a ')' or one or two more call
-// arguments. Names are all taken, so only the syntax counts.
+// arguments (tried for the innermost four; those outside them get a ')').
+// Names are all taken, so only the syntax counts.
 bool can_continue(std::string_view prefix) {
     const expr::Lookup any = [](std::string_view) { return std::optional<std::uint32_t>(0); };
     std::size_t open = 0;
@@ -146,16 +147,17 @@ bool can_continue(std::string_view prefix) {
             --open;
         }
     }
-    open = std::min<std::size_t>(open, 5);
     constexpr std::string_view CLOSERS[] = {")", ",1)", ",1,1)"};
+    const std::size_t varied = std::min<std::size_t>(open, 4);
     std::size_t ways = 1;
-    for (std::size_t i = 0; i < open; ++i)
+    for (std::size_t i = 0; i < varied; ++i)
         ways *= std::size(CLOSERS);
     for (const std::string_view operand : {"", "1"}) {
         for (std::size_t way = 0; way < ways; ++way) {
             std::string text = std::string(prefix) + std::string(operand);
-            for (std::size_t i = 0, w = way; i < open; ++i, w /= std::size(CLOSERS))
+            for (std::size_t i = 0, w = way; i < varied; ++i, w /= std::size(CLOSERS))
                 text += CLOSERS[w % std::size(CLOSERS)];
+            text.append(open - varied, ')');
             if (expr::Expr::parse(text, any).ok()) return true;
         }
     }
