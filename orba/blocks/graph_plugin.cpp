@@ -18,7 +18,8 @@ std::shared_ptr<ParamSet> make_param_set(const GraphPluginInfo& info) {
 Graph make_graph(const GraphPluginInfo& info) {
     const std::vector<std::string_view> names = param_names(info.params);
     auto graph = Graph::from_str(info.graph, names);
-    if (!graph) fatal("the " + std::string(info.name) + " graph does not compile: " + graph.error());
+    if (!graph)
+        fatal("the " + std::string(info.name) + " graph does not compile: " + graph.error());
     return std::move(graph).value();
 }
 

@@ -11,7 +11,8 @@
 namespace orba {
 namespace {
 
-constexpr std::string_view GRAPH = R"({"mix": "mix", "block": "gain", "args": {"gain_db": "gain"}})";
+constexpr std::string_view GRAPH =
+    R"({"mix": "mix", "block": "gain", "args": {"gain_db": "gain"}})";
 constexpr ParamInfo GAIN{.id = "gain", .name = "Gain", .min = -24.0f, .max = 0.0f};
 constexpr ParamInfo MIX{.id = "mix", .name = "Mix", .min = 0.0f, .max = 1.0f};
 constexpr std::array<ParamInfo, 2> GAIN_FIRST{GAIN, MIX};

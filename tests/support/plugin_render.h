@@ -47,8 +47,12 @@ class PluginRender {
     PluginRender& operator=(const PluginRender&) = delete;
 
     // Empty once the plug-in is loaded and created.
-    const std::string& error() const { return error_; }
-    const abi::clap_plugin* plugin() const { return plugin_; }
+    const std::string& error() const {
+        return error_;
+    }
+    const abi::clap_plugin* plugin() const {
+        return plugin_;
+    }
 
     // Every render prepares the plug-in afresh with these, and sends the tempo
     // and a running song position in every block's transport, as hosts do.
@@ -68,7 +72,9 @@ class PluginRender {
     }
     // Set with the first block of the next render, as a host's event: the
     // plain value, a choice as its index.
-    void set(std::string_view id, double value) { settings_.push_back({param_id(id), value}); }
+    void set(std::string_view id, double value) {
+        settings_.push_back({param_id(id), value});
+    }
 
     // `frames` frames with 1 at frame 0 of every channel.
     Audio impulse(std::size_t frames) {
@@ -102,7 +108,8 @@ class PluginRender {
             abi::clap_event_transport transport{};
             transport.header.size = sizeof transport;
             transport.header.type = abi::CLAP_EVENT_TRANSPORT;
-            transport.flags = abi::CLAP_TRANSPORT_HAS_TEMPO | abi::CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
+            transport.flags = abi::CLAP_TRANSPORT_HAS_TEMPO |
+                              abi::CLAP_TRANSPORT_HAS_BEATS_TIMELINE |
                               abi::CLAP_TRANSPORT_HAS_SECONDS_TIMELINE |
                               (playing ? abi::CLAP_TRANSPORT_IS_PLAYING : 0u);
             transport.tempo = tempo;

@@ -45,8 +45,8 @@ TEST(AuTidalTremolo, RendersTheSameBitsAsTheClapLibrary) {
     for (auto& channel : noise)
         for (float& x : channel)
             x = sample(random);
-    const std::pair<const char*, float> settings[] = {{"depth", 0.9f}, {"spread", 90.0f},
-                                                      {"tone", 3000.0f}};
+    const std::pair<const char*, float> settings[] = {
+        {"depth", 0.9f}, {"spread", 90.0f}, {"tone", 3000.0f}};
     PluginRender clap;
     clap.block = BLOCK;
     for (const auto& [id, value] : settings)

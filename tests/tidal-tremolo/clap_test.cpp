@@ -106,9 +106,9 @@ TEST_F(ClapTidalTremolo, HostsSeeTheProductAndItsTenParameters) {
 }
 
 TEST_F(ClapTidalTremolo, SavedStateCarriesEveryValueIntoAnotherInstance) {
-    const std::pair<const char*, double> settings[] = {{"speed", 7.5}, {"tempo_sync", 1.0},
+    const std::pair<const char*, double> settings[] = {{"speed", 7.5},    {"tempo_sync", 1.0},
                                                        {"division", 4.0}, {"depth", 0.25},
-                                                       {"tone", 900.0}, {"mix", 0.5}};
+                                                       {"tone", 900.0},   {"mix", 0.5}};
     for (const auto& [id, value] : settings)
         host.set(id, value);
     host.render(Audio(2, std::vector<float>(32)));

@@ -26,7 +26,8 @@ TEST(ClapRenderTidal, TakesChoiceNamesThatLookLikeNumbersAndSeesASyncedTremoloFo
     EXPECT_EQ(run.err, "");
     for (const auto& [sync, last] :
          {std::pair{"Sync=On", "Tidal Tremolo follows the tempo (--bpm).\n"},
-          std::pair{"Sync=Off", "Tidal Tremolo does not read the tempo, so --bpm changes nothing.\n"}}) {
+          std::pair{"Sync=Off",
+                    "Tidal Tremolo does not read the tempo, so --bpm changes nothing.\n"}}) {
         const Outcome list = run_tool(dir, with_tidal({"--set", sync, "--list"}));
         ASSERT_EQ(list.status, 0) << list.err;
         EXPECT_TRUE(list.out.ends_with(last)) << list.out;

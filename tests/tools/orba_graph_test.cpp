@@ -190,7 +190,8 @@ TEST(OrbaGraphCheck, WarnsAboutWhatCompilesButIsAlmostSurelyAMistake) {
          ":1:39: warning (byte 38): graph: gain.gain_db reaches 60 (with 'level' 6), outside the "
          "range -96 to 48 dB, so the block holds it at 48"},
         {R"({"modulators": [{"id": "lfo"}], "block": "filter", "args": {"freq": "1000 + 2000 * lfo"}})",
-         "", ":1:69: warning (byte 68): graph: filter.freq falls to -1000 (with 'lfo' -1), outside "
+         "",
+         ":1:69: warning (byte 68): graph: filter.freq falls to -1000 (with 'lfo' -1), outside "
          "the range 10 to 24000 Hz, so the block holds it at 10"},
         {R"({"block": "gain", "args": {"gain_db": "level ^ 0.5"}})", "level=1:-1:1",
          ":1:39: warning (byte 38): graph: gain.gain_db is not a number (with 'level' -1), so the "

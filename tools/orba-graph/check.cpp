@@ -48,7 +48,8 @@ std::string note_for(std::string_view message) {
         }
         return note + "; the names the message lists are what an expression can read";
     }
-    if (message.find("is not a parameter, a modulator or a built-in name") != std::string_view::npos)
+    if (message.find("is not a parameter, a modulator or a built-in name") !=
+        std::string_view::npos)
         return "the built-in names are rate, bpm and pi";
     return "the expression is not well formed at the caret; the names listed are only what it "
            "may read";
@@ -204,8 +205,8 @@ struct Reach {
 
 // What the argument checks try, value-table slot by slot.
 struct Trials {
-    std::vector<std::string_view> names;          // parameters, then modulators
-    std::vector<std::vector<float>> candidates;   // the values tried for each
+    std::vector<std::string_view> names;         // parameters, then modulators
+    std::vector<std::vector<float>> candidates;  // the values tried for each
     float sample_rate = 48000.0f;
 };
 
@@ -317,8 +318,8 @@ struct Walk {
             const std::string label =
                 path + ": " + std::string(block.info->name) + '.' + std::string(info.name);
             const std::string unit = info.unit.empty() ? "" : ' ' + std::string(info.unit);
-            const std::string range =
-                ", outside the range " + format_f32(info.min) + " to " + format_f32(info.max) + unit;
+            const std::string range = ", outside the range " + format_f32(info.min) + " to " +
+                                      format_f32(info.max) + unit;
             if (r.nan) {
                 warn(label + " is not a number" + within(r.nan_at) + ", so the block takes " +
                      format_f32(info.default_value) + unit + " instead");
@@ -461,7 +462,8 @@ Report check(std::string_view text, std::span<const ParamValue> params, float sa
         report.warnings.push_back(Finding{
             nested.path + " has modulators, which only the root object can have, so they are "
                           "ignored. Move them to the root",
-            nested.offset, {}});
+            nested.offset,
+            {}});
     }
     std::vector<std::string_view> names;
     for (const ParamValue& p : params)
@@ -526,19 +528,21 @@ Report check(std::string_view text, std::span<const ParamValue> params, float sa
                             quoted(b.name) + " (" + std::string(b.meaning) +
                             "): an expression naming it reads the built-in. Give the "
                             "parameter another id",
-                        first_use(text, b.name), {}});
+                        first_use(text, b.name),
+                        {}});
         }
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (walk.read[i]) continue;
-        report.warnings.push_back(
-            Finding{"the parameter " + quoted(params[i].name) + " is never read", std::nullopt, {}});
+        report.warnings.push_back(Finding{
+            "the parameter " + quoted(params[i].name) + " is never read", std::nullopt, {}});
     }
     for (std::size_t k = 0; k < spec->modulators.size(); ++k) {
         if (walk.read[params.size() + k]) continue;
         const std::string& id = spec->modulators[k].id;
         report.warnings.push_back(Finding{"the modulator " + quoted(id) + " is never used",
-                                          locate(text, "modulator " + quoted(id)), {}});
+                                          locate(text, "modulator " + quoted(id)),
+                                          {}});
     }
     for (Finding& w : walk.warnings)
         report.warnings.push_back(std::move(w));

@@ -188,9 +188,9 @@ std::size_t inside(std::string_view text, const Place& value, std::string_view m
     const std::string_view literal = text.substr(value.begin + 1, value.end - value.begin - 2);
     if (literal.find('\\') != std::string_view::npos) return value.begin;
     const bool parse_error = message.find(". The names available are: ") != std::string_view::npos;
-    const bool about_a_name =
-        message.find("is not a parameter, a modulator or a built-in name") != std::string_view::npos ||
-        message.find("there is no function named") != std::string_view::npos;
+    const bool about_a_name = message.find("is not a parameter, a modulator or a built-in name") !=
+                                  std::string_view::npos ||
+                              message.find("there is no function named") != std::string_view::npos;
     if (parse_error && !about_a_name) return value.begin + 1 + syntax_fault(literal);
     std::optional<std::string> name = quoted_after(message, ": ");
     if (!name || name->empty()) return value.begin;

@@ -19,7 +19,8 @@ namespace orba::graph_tool {
 namespace {
 
 constexpr std::string_view USAGE =
-    "usage: orba-graph check GRAPH.json --params NAME[=VALUE[:MIN:MAX]],... [--rate HZ] [--strict]\n"
+    "usage: orba-graph check GRAPH.json --params NAME[=VALUE[:MIN:MAX]],... [--rate HZ] "
+    "[--strict]\n"
     "       orba-graph check [GRAPH.json] --plugin NAME [--rate HZ] [--strict]\n"
     "       orba-graph blocks [--markdown]\n"
     "\n"
@@ -68,7 +69,8 @@ bool parse_params(std::string_view list, std::vector<ParamValue>& params) {
                 const std::string_view range = value.substr(colon + 1);
                 const std::size_t second = range.find(':');
                 float min = 0.0f, max = 0.0f;
-                if (second == std::string_view::npos || !parse_float(range.substr(0, second), min) ||
+                if (second == std::string_view::npos ||
+                    !parse_float(range.substr(0, second), min) ||
                     !parse_float(range.substr(second + 1), max) || !(min <= max))
                     return false;
                 p.range = std::pair{min, max};
@@ -109,7 +111,8 @@ int check_command(const std::vector<std::string_view>& args) {
             if (i + 1 == args.size()) return usage_error(std::string(a) + " needs a value");
             const std::string_view v = args[++i];
             if (a == "--params" && !parse_params(v, params)) {
-                return usage_error("--params takes NAME[=VALUE[:MIN:MAX]] items separated by commas");
+                return usage_error(
+                    "--params takes NAME[=VALUE[:MIN:MAX]] items separated by commas");
             }
             has_params = has_params || a == "--params";
             if (a == "--plugin") plugin_name = v;
@@ -136,7 +139,8 @@ int check_command(const std::vector<std::string_view>& args) {
             return 1;
         }
         for (const ParamInfo& p : plugin->params)
-            params.push_back(ParamValue{std::string(p.id), p.default_value, std::pair{p.min, p.max}});
+            params.push_back(
+                ParamValue{std::string(p.id), p.default_value, std::pair{p.min, p.max}});
     }
     std::string text;
     if (!file.empty()) {
