@@ -175,7 +175,9 @@ function(orba_add_plugins)
 endfunction()
 
 # Called from tests/ once GoogleTest is found: every *_test.cpp in a plug-in's
-# TESTS folder becomes the binary <target>_<file>, run by CTest. Each test
+# TESTS folder becomes the binary <target>_<file>, run by CTest, beside a test
+# that runs `orba-graph check --plugin <folder> --strict` where orba-graph is
+# built. Each test
 # knows its plug-in through definitions the test kit
 # (tests/support/plugin_render.h) reads: ORBA_PLUGIN_CLAP (the built .clap),
 # ORBA_PLUGIN_ID, ORBA_PLUGIN_NAME, and ORBA_PLUGIN_PARAMS with the header
@@ -190,6 +192,12 @@ function(orba_plugin_tests)
     string(TOUPPER "${plugin}" prefix)
     if(NOT ${prefix}_TESTS)
       continue()
+    endif()
+    # The graph as orba-graph sees it: an id the table lacks, an argument that
+    # can leave its range, anything it warns about fails the plug-in's tests.
+    if(TARGET orba-graph)
+      add_test(NAME ${plugin}.GraphChecksCleanWithOrbaGraphStrict
+               COMMAND orba-graph check --plugin ${${prefix}_FOLDER} --strict)
     endif()
     file(GLOB sources CONFIGURE_DEPENDS ${${prefix}_TESTS}/*_test.cpp)
     if(NOT sources)
