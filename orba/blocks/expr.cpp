@@ -51,6 +51,8 @@ constexpr std::array<FuncInfo, 21> FUNCS{{
     {"sync", Func::Sync, 1},
 }};
 
+static_assert(FUNCS.size() == FUNC_COUNT);
+
 const FuncInfo* find_func(std::string_view name) {
     for (const FuncInfo& f : FUNCS) {
         if (f.name == name) return &f;
@@ -236,6 +238,13 @@ Binary::~Binary() {
         std::unique_ptr<Node> below = std::move(b->left_);
         next = std::move(below);
     }
+}
+
+std::string_view func_name(Func func) noexcept {
+    for (const FuncInfo& f : FUNCS) {
+        if (f.func == func) return f.name;
+    }
+    return {};
 }
 
 Result<Node> Expr::parse(std::string_view text, Lookup lookup) {

@@ -122,6 +122,11 @@ struct Node {
 // Resolves a name that is not built in to a slot of the value table.
 using Lookup = std::function<std::optional<std::uint32_t>(std::string_view name)>;
 
+// The names of the functions, in the order of Func: for a checker's hint,
+// since a parse error names only what an expression may read.
+std::string_view func_name(Func func) noexcept;
+inline constexpr std::size_t FUNC_COUNT = static_cast<std::size_t>(Func::Sync) + 1;
+
 struct Expr {
     // Parses the whole text (as given, not trimmed) into a tree, or returns the
     // first fault as one line of English.

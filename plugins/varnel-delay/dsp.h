@@ -4,12 +4,13 @@
 #include <string_view>
 
 #include "orba/blocks/graph.h"
+#include "orba/blocks/graph_plugin.h"
+#include "varnel-delay/params.h"
 
 namespace orba::varnel {
 
-// The parameter names the graph text reads, in parameter order.
-inline constexpr std::array<std::string_view, 7> PARAM_NAMES{
-    "time", "ratio", "decay_db", "feedback", "damp", "mode", "mix"};
+// The parameter names the graph text reads: the table's ids, in its order.
+inline constexpr std::array<std::string_view, 7> PARAM_NAMES = param_names(TABLE);
 
 // Seven delay lines in nested parallel branches: level k delays by
 // time * ratio^k, and every nested level passes a decay gain first, so each

@@ -172,6 +172,9 @@ class Events {
         headers_.push_back(&e.header);
         return e;
     }
+    // A transport event inside the list, which the wrapper skips like any
+    // event it does not honour: hosts give the tempo in each block's
+    // clap_process.transport, as PluginRender (tests/support) does.
     void transport(double tempo) {
         abi::clap_event_transport& e = transports_.emplace_back();
         e.header.size = sizeof e;

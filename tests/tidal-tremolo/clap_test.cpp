@@ -5,32 +5,15 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "tests/clap/host.h"
+#include "tests/support/plugin_render.h"
 
 namespace orba::test {
 namespace {
 
-enum : abi::clap_id {
-    SPEED = 0 * 128,
-    SYNC = 1 * 128,
-    DIVISION = 2 * 128,
-    DEPTH = 3 * 128,
-    SHAPE = 4 * 128,
-    SPREAD = 5 * 128,
-    TONE = 6 * 128,
-    WANDER = 7 * 128,
-    LEVEL = 8 * 128,
-    MIX = 9 * 128,
-};
-
 constexpr double RATE = 48000.0;
-
-struct Setting {
-    abi::clap_id id;
-    double value;
-};
 
 // What the plug-in should do to a steady level of 1: the tremolo's gain for
 // channel c at frame n, then the output level and the dry/wet blend.
@@ -50,86 +33,30 @@ struct Case {
     double rate_hz;  // what the tremolo should run at
 };
 
-// A host's view of Tidal Tremolo instances from the shipped library.
+// A host's view of Tidal Tremolo from the shipped library.
 class ClapTidalTremolo : public testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(library.entry(), nullptr) << library.error();
-        ASSERT_TRUE(library.entry()->init(TIDAL_TREMOLO_CLAP));
-        factory = library.factory();
-        ASSERT_NE(factory, nullptr);
-        plugin = create();
-        ASSERT_NE(plugin, nullptr);
+        ASSERT_EQ(host.error(), "");
+        plugin = host.plugin();
         params = static_cast<const abi::clap_plugin_params*>(
             plugin->get_extension(plugin, "clap.params"));
         ASSERT_NE(params, nullptr);
     }
-    void TearDown() override {
-        for (const abi::clap_plugin* p : created)
-            p->destroy(p);
-        library.entry()->deinit();
-    }
-
-    const abi::clap_plugin* create() {
-        const abi::clap_plugin* p = factory->create_plugin(factory, &host.host, TIDAL_TREMOLO_ID);
-        if (p == nullptr || !p->init(p)) return nullptr;
-        created.push_back(p);
-        return p;
-    }
-
-    // `frames` of stereo `input` at 48 kHz in blocks of 480, with `settings`
-    // written and the host's tempo given with the first block.
-    std::vector<std::vector<float>> render(const std::vector<float>& input,
-                                           const std::vector<Setting>& settings,
-                                           double tempo = 120.0) {
-        constexpr std::uint32_t BLOCK = 480;
-        EXPECT_TRUE(plugin->activate(plugin, RATE, 1, BLOCK));
-        EXPECT_TRUE(plugin->start_processing(plugin));
-        Events events;
-        for (const Setting& s : settings)
-            events.param(s.id, s.value);
-        abi::clap_event_transport transport{};
-        transport.header.size = sizeof transport;
-        transport.header.type = abi::CLAP_EVENT_TRANSPORT;
-        transport.flags = abi::CLAP_TRANSPORT_HAS_TEMPO;
-        transport.tempo = tempo;
-        std::vector<std::vector<float>> out(2, std::vector<float>(input.size()));
-        for (std::size_t start = 0; start < input.size(); start += BLOCK) {
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::size_t>(BLOCK, input.size() - start));
-            Block b(2, 2, n);
-            for (std::size_t c = 0; c < 2; ++c)
-                std::copy_n(input.begin() + static_cast<std::ptrdiff_t>(start), n, b.in[c].begin());
-            b.process.steady_time = static_cast<std::int64_t>(start);
-            b.process.transport = &transport;
-            b.process.in_events = start == 0 ? events.list() : nullptr;
-            EXPECT_EQ(plugin->process(plugin, &b.process), abi::CLAP_PROCESS_CONTINUE);
-            for (std::size_t c = 0; c < 2; ++c)
-                std::copy_n(b.out[c].begin(), n,
-                            out[c].begin() + static_cast<std::ptrdiff_t>(start));
-        }
-        plugin->stop_processing(plugin);
-        plugin->deactivate(plugin);
-        return out;
-    }
 
     void expect_model(const Case& k) {
-        const std::vector<float> steady(24000, 1.0f);
-        const auto out = render(steady,
-                                {{SPEED, k.speed},
-                                 {SYNC, k.sync},
-                                 {DIVISION, k.division},
-                                 {DEPTH, k.depth},
-                                 {SHAPE, k.shape},
-                                 {SPREAD, k.spread},
-                                 {TONE, 20000.0},
-                                 {LEVEL, k.level},
-                                 {MIX, k.mix}},
-                                k.tempo);
+        host.tempo = k.tempo;
+        const std::pair<const char*, double> settings[] = {
+            {"speed", k.speed}, {"tempo_sync", k.sync}, {"division", k.division},
+            {"depth", k.depth}, {"shape", k.shape},     {"spread", k.spread},
+            {"tone", 20000.0},  {"level", k.level},     {"mix", k.mix}};
+        for (const auto& [id, value] : settings)
+            host.set(id, value);
+        const Audio out = host.render(Audio(2, std::vector<float>(24000, 1.0f)));
         double worst = 0.0;
         for (std::size_t c = 0; c < 2; ++c) {
             // From 50 ms on, once the filter has taken in the step at the start.
-            for (std::size_t n = 2400; n < steady.size(); ++n) {
+            for (std::size_t n = 2400; n < out[c].size(); ++n) {
                 const double want =
                     model(k.rate_hz, k.depth, k.shape > 0.5, k.spread, k.level, k.mix, c, n);
                 worst = std::max(worst, std::fabs(out[c][n] - want));
@@ -138,17 +65,13 @@ class ClapTidalTremolo : public testing::Test {
         EXPECT_LT(worst, 2e-3);
     }
 
-    Library library{TIDAL_TREMOLO_CLAP};
-    TestHost host;
-    const abi::clap_plugin_factory* factory = nullptr;
+    PluginRender host;
     const abi::clap_plugin* plugin = nullptr;
     const abi::clap_plugin_params* params = nullptr;
-    std::vector<const abi::clap_plugin*> created;
 };
 
 TEST_F(ClapTidalTremolo, HostsSeeTheProductAndItsTenParameters) {
-    const abi::clap_plugin_descriptor* d = factory->get_plugin_descriptor(factory, 0);
-    ASSERT_NE(d, nullptr);
+    const abi::clap_plugin_descriptor* d = plugin->desc;
     EXPECT_STREQ(d->id, "dravik-labs.tidal-tremolo");
     EXPECT_STREQ(d->name, "Tidal Tremolo");
     EXPECT_STREQ(d->vendor, "Dravik Labs");
@@ -178,31 +101,31 @@ TEST_F(ClapTidalTremolo, HostsSeeTheProductAndItsTenParameters) {
         EXPECT_STREQ(text, rows[i].shown);
     }
     double division = 0.0;
-    ASSERT_TRUE(params->text_to_value(plugin, DIVISION, "1/8", &division));
+    ASSERT_TRUE(params->text_to_value(plugin, host.param_id("division"), "1/8", &division));
     EXPECT_EQ(division, 1.0);
 }
 
 TEST_F(ClapTidalTremolo, SavedStateCarriesEveryValueIntoAnotherInstance) {
-    const std::vector<Setting> settings = {{SPEED, 7.5},  {SYNC, 1.0},   {DIVISION, 4.0},
-                                           {DEPTH, 0.25}, {TONE, 900.0}, {MIX, 0.5}};
-    Events events;
-    for (const Setting& s : settings)
-        events.param(s.id, s.value);
-    params->flush(plugin, events.list(), nullptr);
+    const std::pair<const char*, double> settings[] = {{"speed", 7.5},    {"tempo_sync", 1.0},
+                                                       {"division", 4.0}, {"depth", 0.25},
+                                                       {"tone", 900.0},   {"mix", 0.5}};
+    for (const auto& [id, value] : settings)
+        host.set(id, value);
+    host.render(Audio(2, std::vector<float>(32)));
     const auto* state =
         static_cast<const abi::clap_plugin_state*>(plugin->get_extension(plugin, "clap.state"));
     OutStream out;
     ASSERT_TRUE(state->save(plugin, &out.stream));
     EXPECT_EQ(out.bytes.size(), 12u + 8u * 10u);
 
-    const abi::clap_plugin* other = create();
-    ASSERT_NE(other, nullptr);
+    const PluginRender second;
+    ASSERT_EQ(second.error(), "");
     InStream in(out.bytes);
-    ASSERT_TRUE(state->load(other, &in.stream));
-    for (const Setting& s : settings) {
-        double value = 0.0;
-        ASSERT_TRUE(params->get_value(other, s.id, &value));
-        EXPECT_EQ(value, static_cast<float>(s.value)) << s.id;
+    ASSERT_TRUE(state->load(second.plugin(), &in.stream));
+    for (const auto& [id, value] : settings) {
+        double read = 0.0;
+        ASSERT_TRUE(params->get_value(second.plugin(), host.param_id(id), &read));
+        EXPECT_EQ(read, static_cast<float>(value)) << id;
     }
 }
 
@@ -251,7 +174,9 @@ TEST_F(ClapTidalTremolo, ToneFilterFollowsTheButterworthResponse) {
         for (std::size_t n = 0; n < sine.size(); ++n)
             sine[n] = static_cast<float>(
                 std::sin(2.0 * std::numbers::pi * k.freq * static_cast<double>(n) / RATE));
-        const auto out = render(sine, {{DEPTH, 0.0}, {TONE, k.tone}});
+        host.set("depth", 0.0);
+        host.set("tone", k.tone);
+        const Audio out = host.render(Audio(2, sine));
         double in_power = 0.0, out_power = 0.0;
         for (std::size_t n = 12000; n < sine.size(); ++n) {
             in_power += static_cast<double>(sine[n]) * sine[n];

@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "orba/blocks/graph.h"
-#include "tidal-tremolo/tidal_tremolo.h"
+#include "orba/blocks/graph_plugin.h"
 #include "varnel-delay/dsp.h"
 #include "varnel-delay/varnel_delay.h"
+
+namespace tidal_tremolo {
+extern const orba::GraphPluginInfo INFO;
+}
 
 namespace {
 
@@ -111,6 +115,13 @@ TEST(OrbaGraphCheck, EachErrorShowsLineColumnByteAndACaretUnderTheSpot) {
          ":1:37: error (byte 36): two modulators are called 'a'"},
         {"{\"block\": \"dynamics\", \"meters\": {\"gr\": \"level\"}}",
          ":1:34: error (byte 33): graph: the block 'dynamics' has no meter 'gr'"},
+        // Syntax errors: where the text goes wrong, or its end when it stops short.
+        {R"({"block": "gain", "args": {"gain_db": "level * (2 +"}})",
+         ":1:52: error (byte 51): graph: gain.gain_db: the expression ends where"},
+        {R"j({"block": "gain", "args": {"gain_db": "min(level 2)"}})j",
+         ":1:50: error (byte 49): graph: gain.gain_db: the call to 'min' needs"},
+        {R"({"block": "gain", "args": {"gain_db": "level 2"}})",
+         ":1:46: error (byte 45): graph: gain.gain_db: unexpected '2'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.graph);
@@ -175,6 +186,26 @@ TEST(OrbaGraphCheck, WarnsAboutWhatCompilesButIsAlmostSurelyAMistake) {
          "",
          ":1:83: warning (byte 82): graph.parallel[1] gain_db is the constant -96, so the "
          "branch is silent"},
+        {R"({"block": "gain", "args": {"gain_db": "level * 10"}})", "level=0:-6:6",
+         ":1:39: warning (byte 38): graph: gain.gain_db reaches 60 (with 'level' 6), outside the "
+         "range -96 to 48 dB, so the block holds it at 48"},
+        {R"({"modulators": [{"id": "lfo"}], "block": "filter", "args": {"freq": "1000 + 2000 * lfo"}})",
+         "",
+         ":1:69: warning (byte 68): graph: filter.freq falls to -1000 (with 'lfo' -1), outside "
+         "the range 10 to 24000 Hz, so the block holds it at 10"},
+        {R"({"block": "gain", "args": {"gain_db": "level ^ 0.5"}})", "level=1:-1:1",
+         ":1:39: warning (byte 38): graph: gain.gain_db is not a number (with 'level' -1), so the "
+         "block takes 0 dB instead"},
+        {R"j({"block": "delay", "args": {"time_ms": "sync(1)"}})j", "",
+         ":1:40: warning (byte 39): graph: delay.time_ms reaches 3000 (at tempo 20), past the 2000 "
+         "ms the line holds (max_ms), so the delay stops at 2000 ms. Raise delay.max_ms to 3000 "
+         "or more"},
+        {R"({"block": "delay", "args": {"time_ms": 2500, "max_ms": 1000}})", "",
+         ":1:40: warning (byte 39): graph: delay.time_ms reaches 2500, past the 1000 ms the line "
+         "holds (max_ms), so the delay stops at 1000 ms. Raise delay.max_ms to 2500 or more"},
+        {R"({"chain": [{"modulators": [{"id": "lfo"}], "block": "gain"}]})", "",
+         ":1:13: warning (byte 12): graph.chain[0] has modulators, which only the root object "
+         "can have, so they are ignored. Move them to the root"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.graph);
@@ -185,6 +216,25 @@ TEST(OrbaGraphCheck, WarnsAboutWhatCompilesButIsAlmostSurelyAMistake) {
         EXPECT_EQ(line, c.warning);
         EXPECT_FALSE(run.out.empty()) << "the tree is still printed";
         EXPECT_EQ(check(c.graph, c.params, "--strict").status, 2);
+    }
+}
+
+TEST(OrbaGraphCheck, NotesWhatAnExpressionErrorIsAboutBesideTheCompilersMessage) {
+    const struct {
+        const char* expression;
+        const char* note;
+    } cases[] = {
+        {"hpf(level)", "  note: the functions are min, max, clamp, abs, pow, exp, ln,"},
+        {"levl", "  note: the built-in names are rate, bpm and pi"},
+        {"level +", "  note: the expression is not well formed at the caret"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expression);
+        const Outcome run =
+            check(std::string(R"({"block": "gain", "args": {"gain_db": ")") + c.expression + "\"}}",
+                  "level");
+        EXPECT_NE(run.err.find(". The names available are: level\n"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.note), std::string::npos) << run.err;
     }
 }
 
@@ -202,10 +252,13 @@ TEST(OrbaGraphCheck, BothExamplePluginsAreCleanEvenWhenStrict) {
                     "--strict")
                   .status,
               0);
-    const Outcome run = check(std::string(orba::tidal::GRAPH_TEXT),
-                              params_of(orba::TidalTremolo::PARAMS), "--strict");
+    const Outcome run = check(std::string(tidal_tremolo::INFO.graph),
+                              params_of(tidal_tremolo::INFO.params), "--strict");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // The plug-in compiles the very bytes of the file beside its table.
+    EXPECT_EQ(read_file(ORBA_SOURCE_DIR "/plugins/tidal-tremolo/tidal_tremolo.json"),
+              tidal_tremolo::INFO.graph);
 }
 
 TEST(OrbaGraphCheck, PrintsVarnelDelaysTreeWithEachNodesLatencyAndTail) {
@@ -260,8 +313,8 @@ TEST(OrbaGraphCheck, APluginGivesItsIdsAndDefaultsAndWithoutAFileItsOwnGraph) {
     const std::string varnel = check(std::string(orba::varnel::GRAPH_TEXT),
                                      params_of(orba::VarnelDelay::PARAMS))
                                    .out;
-    const std::string tremolo = check(std::string(orba::tidal::GRAPH_TEXT),
-                                      params_of(orba::TidalTremolo::PARAMS))
+    const std::string tremolo = check(std::string(tidal_tremolo::INFO.graph),
+                                      params_of(tidal_tremolo::INFO.params))
                                     .out;
     ASSERT_FALSE(varnel.empty());
     ASSERT_FALSE(tremolo.empty());
@@ -317,6 +370,7 @@ TEST(OrbaGraphUsage, RefusesWhatItCannotRunWithStatusOne) {
         {"check", 1},
         {"check /nonexistent/graph.json --params a", 1},
         {"check x.json --params a=loud", 1},
+        {"check x.json --params a=1:5:2", 1},
         {"check x.json --rate 10", 1},
         {"check x.json --fast", 1},
         {"check --plugin", 1},

@@ -266,8 +266,10 @@ std::vector<std::string> existing_outputs(const Options& options, const std::str
     return found;
 }
 
-// Whether the plug-in's output follows the tempo: an impulse and two seconds
-// after it, at 60 and at 180 BPM, with the user's settings. Unknown (none)
+// Whether the plug-in's output follows the tempo: an impulse on a steady
+// level and two seconds after it, at 60 and at 180 BPM, with the user's
+// settings. The impulse shows echoes, the level what moves a level, such as
+// a tremolo, which treats a lone impulse alike at any rate. Unknown (none)
 // when the plug-in cannot run so.
 std::optional<bool> reads_tempo(const Library& library, const PluginSummary& chosen,
                                 const Options& options) {
@@ -286,7 +288,7 @@ std::optional<bool> reads_tempo(const Library& library, const PluginSummary& cho
         const Transport transport{run == 0 ? 60.0 : 180.0, 48000.0};
         for (std::int64_t position = 0; position < 96000; position += BLOCK) {
             for (std::uint32_t c = 0; c < plugin.input_channels(); ++c) {
-                std::fill_n(plugin.input(c), BLOCK, 0.0f);
+                std::fill_n(plugin.input(c), BLOCK, 0.25f);
                 if (position == 0) plugin.input(c)[0] = 1.0f;
             }
             if (!plugin.process(BLOCK, position, transport, {})) return std::nullopt;

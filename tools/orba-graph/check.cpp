@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "locate.h"
@@ -33,9 +35,30 @@ std::string quoted(std::string_view text) {
     return out;
 }
 
+// The compiler's parse errors end with the names an expression may read,
+// which is no help when the fault is an unknown function or the syntax.
+std::string note_for(std::string_view message) {
+    if (message.find(". The names available are: ") == std::string_view::npos) return {};
+    constexpr std::string_view NO_FUNCTION = "there is no function named '";
+    if (const std::size_t at = message.find(NO_FUNCTION); at != std::string_view::npos) {
+        std::string note = "the functions are ";
+        for (std::size_t f = 0; f < expr::FUNC_COUNT; ++f) {
+            if (f > 0) note += ", ";
+            note += expr::func_name(static_cast<expr::Func>(f));
+        }
+        return note + "; the names the message lists are what an expression can read";
+    }
+    if (message.find("is not a parameter, a modulator or a built-in name") !=
+        std::string_view::npos)
+        return "the built-in names are rate, bpm and pi";
+    return "the expression is not well formed at the caret; the names listed are only what it "
+           "may read";
+}
+
 Finding finding(std::string_view text, std::string message) {
     std::optional<std::size_t> offset = locate(text, message);
-    return Finding{std::move(message), offset};
+    std::string note = note_for(message);
+    return Finding{std::move(message), offset, std::move(note)};
 }
 
 std::string written(const ArgValue& value) {
@@ -151,9 +174,115 @@ void mark_reads(const Arg& arg, std::vector<bool>& read, std::size_t skip = SIZE
     }
 }
 
+bool reads_tempo(const expr::Node& root) {
+    std::vector<const expr::Node*> stack{&root};
+    while (!stack.empty()) {
+        const expr::Node* node = stack.back();
+        stack.pop_back();
+        if (std::holds_alternative<expr::Tempo>(node->v)) return true;
+        if (const auto* neg = std::get_if<expr::Neg>(&node->v)) {
+            stack.push_back(neg->child.get());
+        } else if (const auto* binary = std::get_if<expr::Binary>(&node->v)) {
+            stack.push_back(&binary->left());
+            stack.push_back(&binary->right());
+        } else if (const auto* call = std::get_if<expr::Call>(&node->v)) {
+            if (call->func == expr::Func::Sync) return true;
+            for (const expr::Node& a : call->args)
+                stack.push_back(&a);
+        }
+    }
+    return false;
+}
+
+// The lowest and highest values an argument takes over the tried settings,
+// and the settings that give them; `nan` when one gives not a number.
+struct Reach {
+    float low = 0.0f;
+    float high = 0.0f;
+    std::string low_at, high_at, nan_at;
+    bool nan = false;
+};
+
+// What the argument checks try, value-table slot by slot.
+struct Trials {
+    std::vector<std::string_view> names;         // parameters, then modulators
+    std::vector<std::vector<float>> candidates;  // the values tried for each
+    float sample_rate = 48000.0f;
+};
+
+constexpr float TEMPOS[] = {20.0f, 120.0f, 300.0f};
+// More settings than this are sampled, not all tried.
+constexpr std::size_t MAX_TRIALS = 20000;
+
+Reach reach(const Arg& arg, const Trials& trials) {
+    std::vector<bool> read(trials.names.size(), false);
+    mark_reads(arg, read);
+    std::vector<std::size_t> varied;
+    std::vector<float> values(trials.names.size(), 0.0f);
+    std::size_t count = 1;
+    for (std::size_t slot = 0; slot < read.size(); ++slot) {
+        values[slot] = trials.candidates[slot].front();
+        if (!read[slot] || trials.candidates[slot].size() < 2) continue;
+        varied.push_back(slot);
+        count = std::min(count * trials.candidates[slot].size(), MAX_TRIALS + 1);
+    }
+    const bool tempo = arg.expr && reads_tempo(*arg.expr);
+    const std::span<const float> tempos =
+        tempo ? std::span<const float>(TEMPOS) : std::span<const float>(TEMPOS).subspan(1, 1);
+
+    Reach r;
+    bool first = true;
+    std::uint64_t seed = 0x9E3779B97F4A7C15u;
+    for (std::size_t trial = 0; trial < std::min(count, MAX_TRIALS); ++trial) {
+        // Every combination in turn, or random ones when there are too many.
+        std::size_t index = trial;
+        for (std::size_t slot : varied) {
+            const std::vector<float>& c = trials.candidates[slot];
+            if (count > MAX_TRIALS) {
+                seed = seed * 6364136223846793005u + 1442695040888963407u;
+                index = static_cast<std::size_t>(seed >> 33);
+            }
+            values[slot] = c[index % c.size()];
+            index /= c.size();
+        }
+        for (const float bpm : tempos) {
+            const float v = arg.eval(ControlContext{values, trials.sample_rate, bpm});
+            const bool low = first || v < r.low;
+            const bool high = first || v > r.high;
+            if (!std::isnan(v) && !low && !high) continue;
+            std::string at;
+            if (tempo) at = "at tempo " + format_f32(bpm);
+            for (std::size_t slot : varied) {
+                at += (at.empty() ? "with " : ", ") + quoted(trials.names[slot]) + ' ' +
+                      format_f32(values[slot]);
+            }
+            if (std::isnan(v)) {
+                if (!r.nan) r.nan_at = at;
+                r.nan = true;
+                continue;
+            }
+            if (low) {
+                r.low = v;
+                r.low_at = at;
+            }
+            if (high) {
+                r.high = v;
+                r.high_at = at;
+            }
+            first = false;
+        }
+    }
+    return r;
+}
+
+std::string within(const std::string& at) {
+    return at.empty() ? std::string() : " (" + at + ")";
+}
+
 struct Walk {
     std::string_view text;
     ControlContext context;
+    Trials trials;
     std::vector<bool> read;
     std::vector<Finding> warnings;
     std::string tree;
@@ -172,6 +301,52 @@ struct Walk {
                                                  ", so only the dry signal passes"));
         }
     }
+
+    // Arguments that the block limits to their range, or a delay time past
+    // what the delay line holds, for some setting the host can make.
+    void range_warnings(const BlockNode& block, const std::string& path) {
+        const std::span<const ArgInfo> infos = block.info->args;
+        std::optional<float> max_ms;
+        for (std::size_t i = 0; i < infos.size() && i < block.args.size(); ++i) {
+            if (infos[i].name == "max_ms") max_ms = block.args[i].value;
+        }
+        for (std::size_t i = 0; i < infos.size() && i < block.args.size(); ++i) {
+            const ArgInfo& info = infos[i];
+            const Arg& arg = block.args[i];
+            if (info.constant) continue;
+            const Reach r = reach(arg, trials);
+            const std::string label =
+                path + ": " + std::string(block.info->name) + '.' + std::string(info.name);
+            const std::string unit = info.unit.empty() ? "" : ' ' + std::string(info.unit);
+            const std::string range = ", outside the range " + format_f32(info.min) + " to " +
+                                      format_f32(info.max) + unit;
+            if (r.nan) {
+                warn(label + " is not a number" + within(r.nan_at) + ", so the block takes " +
+                     format_f32(info.default_value) + unit + " instead");
+            }
+            // What is held by less than a hundredth of the range sounds the same,
+            // like a nested delay that shrinks below 0.1 ms.
+            const float slack = 0.01f * (info.max - info.min);
+            if (!arg.is_const() && r.high > info.max + slack) {
+                warn(label + " reaches " + format_f32(r.high) + within(r.high_at) + range +
+                     ", so the block holds it at " + format_f32(info.max));
+            }
+            if (!arg.is_const() && r.low < info.min - slack) {
+                warn(label + " falls to " + format_f32(r.low) + within(r.low_at) + range +
+                     ", so the block holds it at " + format_f32(info.min));
+            }
+            const float longest = std::min(r.high, info.max);
+            if (info.name == "time_ms" && max_ms && longest > *max_ms) {
+                const float needed = std::ceil(longest);
+                warn(label + " reaches " + format_f32(r.high) + within(r.high_at) + ", past the " +
+                     format_f32(*max_ms) + " ms the line holds (max_ms), so the delay stops at " +
+                     format_f32(*max_ms) + " ms. Raise " + std::string(block.info->name) +
+                     ".max_ms to " + format_f32(needed) + (needed < r.high ? "" : " or more"));
+            }
+        }
+    }
+
+    void warn(std::string message) { warnings.push_back(finding(text, std::move(message))); }
 
     void line(std::size_t depth, const std::string& label, const NodeSpec& spec, const Node& node) {
         tree.append(depth * 2, ' ');
@@ -214,6 +389,7 @@ struct Walk {
         if (const BlockNode* block = node->as_block()) {
             for (const Arg& arg : block->args)
                 mark_reads(arg, read);
+            range_warnings(*block, path);
             for (const auto& [meter, param] : block->meters)
                 read[param] = true;
         } else if (const ChainNode* chain = node->as_chain()) {
@@ -280,6 +456,15 @@ Report check(std::string_view text, std::span<const ParamValue> params, float sa
         report.errors.push_back(finding(text, spec.error()));
         return report;
     }
+    // Said even when the graph does not compile: a modulator moved into a
+    // node is one the expressions then cannot find.
+    for (const KeyAt& nested : nested_keys(text, "modulators")) {
+        report.warnings.push_back(Finding{
+            nested.path + " has modulators, which only the root object can have, so they are "
+                          "ignored. Move them to the root",
+            nested.offset,
+            {}});
+    }
     std::vector<std::string_view> names;
     for (const ParamValue& p : params)
         names.push_back(p.name);
@@ -308,7 +493,23 @@ Report check(std::string_view text, std::span<const ParamValue> params, float sa
         values.push_back(p.value);
     values.resize(params.size() + spec->modulators.size(), 0.0f);
 
-    Walk walk{text, ControlContext{values, sample_rate, 120.0f}, {}, {}, {}};
+    Trials trials;
+    trials.sample_rate = sample_rate;
+    for (const ParamValue& p : params) {
+        trials.names.push_back(p.name);
+        std::vector<float> c{p.value};
+        if (p.range) {
+            for (const float end : {p.range->first, p.range->second}) {
+                if (end != p.value) c.push_back(end);
+            }
+        }
+        trials.candidates.push_back(std::move(c));
+    }
+    for (const ModSpec& mod : spec->modulators) {
+        trials.names.push_back(mod.id);
+        trials.candidates.push_back({0.0f, -1.0f, 1.0f});
+    }
+    Walk walk{text, ControlContext{values, sample_rate, 120.0f}, std::move(trials), {}, {}, {}};
     walk.read.assign(values.size(), false);
     for (std::size_t k = 0; k < graph->modulators().size(); ++k) {
         const ModSpec& mod = spec->modulators[k];
@@ -327,19 +528,21 @@ Report check(std::string_view text, std::span<const ParamValue> params, float sa
                             quoted(b.name) + " (" + std::string(b.meaning) +
                             "): an expression naming it reads the built-in. Give the "
                             "parameter another id",
-                        first_use(text, b.name)});
+                        first_use(text, b.name),
+                        {}});
         }
     }
     for (std::size_t i = 0; i < params.size(); ++i) {
         if (walk.read[i]) continue;
-        report.warnings.push_back(
-            Finding{"the parameter " + quoted(params[i].name) + " is never read", std::nullopt});
+        report.warnings.push_back(Finding{
+            "the parameter " + quoted(params[i].name) + " is never read", std::nullopt, {}});
     }
     for (std::size_t k = 0; k < spec->modulators.size(); ++k) {
         if (walk.read[params.size() + k]) continue;
         const std::string& id = spec->modulators[k].id;
         report.warnings.push_back(Finding{"the modulator " + quoted(id) + " is never used",
-                                          locate(text, "modulator " + quoted(id))});
+                                          locate(text, "modulator " + quoted(id)),
+                                          {}});
     }
     for (Finding& w : walk.warnings)
         report.warnings.push_back(std::move(w));

@@ -1,9 +1,14 @@
 #include "locate.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "orba/blocks/expr.h"
 
 namespace orba::graph_tool {
 
@@ -128,14 +133,71 @@ std::optional<std::string> quoted_after(std::string_view message, std::string_vi
     return std::string(message.substr(open + 1, close - open - 1));
 }
 
-// A string value's start, moved onto the name an expression message
-// complains about when the string holds it unescaped.
+// Whether `prefix` can still become an expression: as it is, or with an
+// operand and, for each '(' left open, a ')' or one or two more call
+// arguments (tried for the innermost four; those outside them get a ')').
+// Names are all taken, so only the syntax counts.
+bool can_continue(std::string_view prefix) {
+    const expr::Lookup any = [](std::string_view) { return std::optional<std::uint32_t>(0); };
+    std::size_t open = 0;
+    for (const char c : prefix) {
+        if (c == '(') {
+            ++open;
+        } else if (c == ')' && open > 0) {
+            --open;
+        }
+    }
+    constexpr std::string_view CLOSERS[] = {")", ",1)", ",1,1)"};
+    const std::size_t varied = std::min<std::size_t>(open, 4);
+    std::size_t ways = 1;
+    for (std::size_t i = 0; i < varied; ++i)
+        ways *= std::size(CLOSERS);
+    for (const std::string_view operand : {"", "1"}) {
+        for (std::size_t way = 0; way < ways; ++way) {
+            std::string text = std::string(prefix) + std::string(operand);
+            for (std::size_t i = 0, w = way; i < varied; ++i, w /= std::size(CLOSERS))
+                text += CLOSERS[w % std::size(CLOSERS)];
+            text.append(open - varied, ')');
+            if (expr::Expr::parse(text, any).ok()) return true;
+        }
+    }
+    return false;
+}
+
+// Where a syntax error in `expression` is: the last character of the
+// shortest start that cannot go on to an expression, or its end when the
+// whole text only stops short.
+std::size_t syntax_fault(std::string_view expression) {
+    for (std::size_t end = 1; end <= expression.size(); ++end) {
+        if (end < expression.size() && (static_cast<unsigned char>(expression[end]) & 0xC0) == 0x80)
+            continue;  // whole characters only
+        if (can_continue(expression.substr(0, end))) continue;
+        std::size_t last = end - 1;
+        while (last > 0 && (static_cast<unsigned char>(expression[last]) & 0xC0) == 0x80)
+            --last;
+        return last;
+    }
+    return expression.size();
+}
+
+// A string value's start, moved onto the spot an expression message is
+// about when the string holds the expression unescaped: the name it
+// complains about, or where its syntax goes wrong.
 std::size_t inside(std::string_view text, const Place& value, std::string_view message) {
     if (!value.string) return value.begin;
-    std::optional<std::string> name = quoted_after(message, ": ");
-    if (!name || name->empty()) return value.begin;
     const std::string_view literal = text.substr(value.begin + 1, value.end - value.begin - 2);
     if (literal.find('\\') != std::string_view::npos) return value.begin;
+    const bool parse_error = message.find(". The names available are: ") != std::string_view::npos;
+    const bool about_a_name = message.find("is not a parameter, a modulator or a built-in name") !=
+                                  std::string_view::npos ||
+                              message.find("there is no function named") != std::string_view::npos;
+    if (parse_error && !about_a_name) return value.begin + 1 + syntax_fault(literal);
+    std::optional<std::string> name = quoted_after(message, ": ");
+    if (!name || name->empty()) return value.begin;
+    // In a choice argument's message the text itself is quoted first.
+    if (*name == literal && message.find(" is not one of ") != std::string_view::npos)
+        name = quoted_after(message, "(");
+    if (!name || name->empty()) return value.begin;
     const std::size_t at = literal.find(*name);
     return at == std::string_view::npos ? value.begin : value.begin + 1 + at;
 }
@@ -253,6 +315,27 @@ const Place* modulator_named(std::string_view text, const Place& root, std::stri
     return found;
 }
 
+void find_nested(const Place& node, const std::string& path, std::string_view key, bool root,
+                 std::vector<KeyAt>& found) {
+    if (!root) {
+        if (std::optional<std::size_t> at = node.key_at(key)) found.push_back(KeyAt{path, *at});
+    }
+    if (const Place* chain = node.get("chain")) {
+        for (std::size_t i = 0; i < chain->items.size(); ++i) {
+            find_nested(chain->items[i], path + ".chain[" + std::to_string(i) + "]", key, false,
+                        found);
+        }
+    }
+    if (const Place* parallel = node.get("parallel")) {
+        for (std::size_t i = 0; i < parallel->items.size(); ++i) {
+            if (const Place* branch = parallel->items[i].get("node")) {
+                find_nested(*branch, path + ".parallel[" + std::to_string(i) + "]", key, false,
+                            found);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 Spot spot_at(std::string_view text, std::size_t offset) {
@@ -344,6 +427,14 @@ std::optional<std::size_t> locate(std::string_view text, std::string_view messag
     }
     if (const Place* name = mod->get("id")) return name->begin;
     return mod->begin;
+}
+
+std::vector<KeyAt> nested_keys(std::string_view text, std::string_view key) {
+    Scanner scanner(text);
+    const Place root = scanner.value(0);
+    std::vector<KeyAt> found;
+    find_nested(root, "graph", key, true, found);
+    return found;
 }
 
 }  // namespace orba::graph_tool

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orba::graph_tool {
 
@@ -26,5 +27,13 @@ std::string caret_lines(std::string_view text, const Spot& spot);
 // lead to, or inside an expression at the name it complains about. Nothing
 // when the message names no place.
 std::optional<std::size_t> locate(std::string_view text, std::string_view message);
+
+// Every node below the root that has `key`, by the path the compiler names
+// it with ("graph.chain[1]", "graph.parallel[0]"), and where the key is.
+struct KeyAt {
+    std::string path;
+    std::size_t offset = 0;
+};
+std::vector<KeyAt> nested_keys(std::string_view text, std::string_view key);
 
 }  // namespace orba::graph_tool

@@ -19,7 +19,8 @@ namespace orba::graph_tool {
 namespace {
 
 constexpr std::string_view USAGE =
-    "usage: orba-graph check GRAPH.json --params NAME[=VALUE],... [--rate HZ] [--strict]\n"
+    "usage: orba-graph check GRAPH.json --params NAME[=VALUE[:MIN:MAX]],... [--rate HZ] "
+    "[--strict]\n"
     "       orba-graph check [GRAPH.json] --plugin NAME [--rate HZ] [--strict]\n"
     "       orba-graph blocks [--markdown]\n"
     "\n"
@@ -27,6 +28,9 @@ constexpr std::string_view USAGE =
     "        would; prints every error and warning with its line, column and byte, then\n"
     "        the compiled tree with each node's latency and tail in samples (worked out\n"
     "        for the given VALUEs, 0 when left out, at --rate, 48000 by default).\n"
+    "        It warns when a block argument can leave its range or a delay time can\n"
+    "        pass max_ms, trying the ends of each parameter's MIN:MAX, modulators at\n"
+    "        -1 and 1, and tempos 20 to 300.\n"
     "        --plugin takes the ids and their defaults from one of the framework's\n"
     "        plug-ins, named by its folder or its name in any case, and without a\n"
     "        GRAPH.json checks that plug-in's own graph.\n"
@@ -49,16 +53,31 @@ bool parse_float(std::string_view text, float& value) {
     return error == std::errc{} && end == text.data() + text.size();
 }
 
+// "NAME[=VALUE[:MIN:MAX]]", comma-separated.
 bool parse_params(std::string_view list, std::vector<ParamValue>& params) {
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
         const std::string_view item = list.substr(0, comma);
         list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
         const std::size_t equals = item.find('=');
-        ParamValue p{std::string(item.substr(0, equals)), 0.0f};
+        ParamValue p{std::string(item.substr(0, equals)), 0.0f, std::nullopt};
         if (p.name.empty()) return false;
-        if (equals != std::string_view::npos && !parse_float(item.substr(equals + 1), p.value))
-            return false;
+        if (equals != std::string_view::npos) {
+            std::string_view value = item.substr(equals + 1);
+            const std::size_t colon = value.find(':');
+            if (colon != std::string_view::npos) {
+                const std::string_view range = value.substr(colon + 1);
+                const std::size_t second = range.find(':');
+                float min = 0.0f, max = 0.0f;
+                if (second == std::string_view::npos ||
+                    !parse_float(range.substr(0, second), min) ||
+                    !parse_float(range.substr(second + 1), max) || !(min <= max))
+                    return false;
+                p.range = std::pair{min, max};
+                value = value.substr(0, colon);
+            }
+            if (!parse_float(value, p.value)) return false;
+        }
         params.push_back(std::move(p));
     }
     return true;
@@ -67,13 +86,14 @@ bool parse_params(std::string_view list, std::vector<ParamValue>& params) {
 void print(std::string_view file, std::string_view text, std::string_view kind, const Finding& f) {
     if (!f.offset) {
         out(stderr, std::string(file) + ": " + std::string(kind) + ": " + f.message + "\n");
-        return;
+    } else {
+        const Spot spot = spot_at(text, *f.offset);
+        out(stderr, std::string(file) + ":" + std::to_string(spot.line) + ":" +
+                        std::to_string(spot.column) + ": " + std::string(kind) + " (byte " +
+                        std::to_string(spot.offset) + "): " + f.message + "\n");
+        out(stderr, caret_lines(text, spot) + "\n");
     }
-    const Spot spot = spot_at(text, *f.offset);
-    out(stderr, std::string(file) + ":" + std::to_string(spot.line) + ":" +
-                    std::to_string(spot.column) + ": " + std::string(kind) + " (byte " +
-                    std::to_string(spot.offset) + "): " + f.message + "\n");
-    out(stderr, caret_lines(text, spot) + "\n");
+    if (!f.note.empty()) out(stderr, "  note: " + f.note + "\n");
 }
 
 int check_command(const std::vector<std::string_view>& args) {
@@ -91,7 +111,8 @@ int check_command(const std::vector<std::string_view>& args) {
             if (i + 1 == args.size()) return usage_error(std::string(a) + " needs a value");
             const std::string_view v = args[++i];
             if (a == "--params" && !parse_params(v, params)) {
-                return usage_error("--params takes NAME[=VALUE] items separated by commas");
+                return usage_error(
+                    "--params takes NAME[=VALUE[:MIN:MAX]] items separated by commas");
             }
             has_params = has_params || a == "--params";
             if (a == "--plugin") plugin_name = v;
@@ -118,7 +139,8 @@ int check_command(const std::vector<std::string_view>& args) {
             return 1;
         }
         for (const ParamInfo& p : plugin->params)
-            params.push_back(ParamValue{std::string(p.id), p.default_value});
+            params.push_back(
+                ParamValue{std::string(p.id), p.default_value, std::pair{p.min, p.max}});
     }
     std::string text;
     if (!file.empty()) {

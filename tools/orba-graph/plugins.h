@@ -17,6 +17,14 @@ struct PluginEntry {
     std::string_view graph_text;
 };
 
+// What a plug-in with a class of its own (orba_plugin's CLASS) shows
+// orba-graph; one made of a table and a graph file needs nothing.
+template <class P>
+concept PluginClass = requires {
+    std::span<const ParamInfo>(P::PARAMS);
+    std::string_view(P::graph_text());
+};
+
 // Every plug-in of plugins/, in folder order; the table is generated from the
 // plug-ins the build declares.
 std::span<const PluginEntry> plugins();
