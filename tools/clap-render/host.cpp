@@ -296,16 +296,12 @@ Result<double> Instance::parse_value(const ParamEntry& param, std::string_view t
                     names + " (or their index, 0 to " + std::to_string(choices.size() - 1) + ")");
     }
     // The plug-in reads the number and ignores the unit after it, so a unit is
-    // converted here first. A choice's names are no number and unit, even
-    // when they look like one ("1/8").
-    std::string terminated(text);
-    if ((param.flags & abi::CLAP_PARAM_IS_ENUM) == 0) {
-        const UnitContext context{param.name, shown_unit(value_text(param, param.default_value)),
-                                  param.min, param.max};
-        auto converted = in_parameter_unit(text, context);
-        if (!converted) return std::move(converted).take_error();
-        terminated = *converted;
-    }
+    // converted here first.
+    const UnitContext context{param.name, shown_unit(value_text(param, param.default_value)),
+                              param.min, param.max};
+    auto converted = in_parameter_unit(text, context);
+    if (!converted) return std::move(converted).take_error();
+    const std::string terminated = *converted;
     double value = 0.0;
     if (!ext_params_->text_to_value(plugin_, param.id, terminated.c_str(), &value) ||
         !std::isfinite(value)) {
