@@ -464,6 +464,7 @@ abi::clap_process_status Wrapper::process(const abi::clap_process& process) noex
     }
 
     inner_->process(buffers_, context);
+    silence_non_finite(buffers_);
     buffers_.clear();
 
     tail_.store(inner_->tail(), std::memory_order_release);
