@@ -11,6 +11,7 @@
 
 #include "orba/clap/abi.h"
 #include "orba/clap/param_help.h"
+#include "orba/core/inner.h"
 #include "orba/core/param.h"
 #include "orba/core/plugin.h"
 
@@ -66,34 +67,10 @@ class Registry {
     std::unique_ptr<Descriptor> descriptor_;
 };
 
-// The plug-in as the wrapper sees it, whatever its type.
-class Inner {
-  public:
-    virtual ~Inner() = default;
-    virtual Layout layout() const = 0;
-    virtual std::shared_ptr<ParamSet> params() const = 0;
-    virtual void prepare(const ProcessSetup& setup) = 0;
-    virtual void process(Buffers buffers, const ProcessContext& context) = 0;
-    virtual std::uint32_t latency() = 0;
-    virtual std::uint32_t tail() = 0;
-};
-
-// Inner for any default-constructible type implementing the plug-in contract.
-template <class P>
-class Adapter final : public Inner {
-  public:
-    Layout layout() const override { return plugin_.layout(); }
-    std::shared_ptr<ParamSet> params() const override { return plugin_.params(); }
-    void prepare(const ProcessSetup& setup) override { plugin_.prepare(setup); }
-    void process(Buffers buffers, const ProcessContext& context) override {
-        plugin_.process(buffers, context);
-    }
-    std::uint32_t latency() override { return plugin_.latency_samples(); }
-    std::uint32_t tail() override { return plugin_.tail_samples(); }
-
-  private:
-    P plugin_;
-};
+// The plug-in as the wrapper holds it: the CLAP wrapper drives exactly the
+// calls both wrappers share.
+using orba::Adapter;
+using orba::Inner;
 
 // A sample rate no real interface runs above. Delay lines size their memory
 // in proportion to the rate, so a wild rate from a host must not reach them.
