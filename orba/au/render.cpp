@@ -168,6 +168,8 @@ OSStatus Instance::render(AudioUnitRenderActionFlags* flags, const AudioTimeStam
         tail.store(inner->tail(), std::memory_order_release);
         latency.store(inner->latency(), std::memory_order_release);
     }
+    // Also while bypassed: the host's own input then passes straight back.
+    silence_non_finite(slices);
 
     slices.clear();
     *flags &= ~static_cast<AudioUnitRenderActionFlags>(kAudioUnitRenderAction_OutputIsSilence);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "orba/au/sys.h"
+#include "orba/core/inner.h"
 #include "orba/core/param.h"
 #include "orba/core/plugin.h"
 
@@ -22,16 +23,10 @@
 // the members below; the per-plug-in factory comes from orba/au/export.h.
 namespace orba::au {
 
-// The plug-in as the wrapper sees it, whatever its type.
-class Inner {
+// The plug-in as the wrapper holds it: the calls both wrappers share, then
+// the instrument and MIDI calls only an Audio Unit makes.
+class Inner : public orba::Inner {
   public:
-    virtual ~Inner() = default;
-    virtual Layout layout() const = 0;
-    virtual std::shared_ptr<ParamSet> params() const = 0;
-    virtual void prepare(const ProcessSetup& setup) = 0;
-    virtual void process(Buffers buffers, const ProcessContext& context) = 0;
-    virtual std::uint32_t latency() = 0;
-    virtual std::uint32_t tail() = 0;
     virtual bool is_instrument() const = 0;
     virtual void midi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2,
                       std::uint32_t frame_offset) = 0;
@@ -39,24 +34,13 @@ class Inner {
 
 // Inner for any default-constructible type implementing the plug-in contract.
 template <class P>
-class Adapter final : public Inner {
+class Adapter final : public orba::Adapter<P, Inner> {
   public:
-    Layout layout() const override { return plugin_.layout(); }
-    std::shared_ptr<ParamSet> params() const override { return plugin_.params(); }
-    void prepare(const ProcessSetup& setup) override { plugin_.prepare(setup); }
-    void process(Buffers buffers, const ProcessContext& context) override {
-        plugin_.process(buffers, context);
-    }
-    std::uint32_t latency() override { return plugin_.latency_samples(); }
-    std::uint32_t tail() override { return plugin_.tail_samples(); }
-    bool is_instrument() const override { return plugin_.is_instrument(); }
+    bool is_instrument() const override { return this->plugin_.is_instrument(); }
     void midi(std::uint8_t status, std::uint8_t data1, std::uint8_t data2,
               std::uint32_t frame_offset) override {
-        plugin_.midi(status, data1, data2, frame_offset);
+        this->plugin_.midi(status, data1, data2, frame_offset);
     }
-
-  private:
-    P plugin_;
 };
 
 // A sample rate no real interface runs above. Delay lines size their memory

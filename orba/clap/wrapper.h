@@ -11,6 +11,7 @@
 
 #include "orba/clap/abi.h"
 #include "orba/clap/param_help.h"
+#include "orba/core/inner.h"
 #include "orba/core/param.h"
 #include "orba/core/plugin.h"
 
@@ -33,6 +34,10 @@ struct Config {
 
 // The text with every NUL byte removed; c_str() gives the terminated form.
 std::string c_string(std::string_view text);
+
+// Copies text into a host's fixed buffer, terminated, cut to fit without
+// splitting a UTF-8 character. A capacity of 0 writes nothing.
+void write_text(char* out, std::size_t capacity, std::string_view text) noexcept;
 
 // The clap_plugin_descriptor handed to hosts, with the strings it points into.
 // Built once and never moved, so every address stays valid.
@@ -66,34 +71,10 @@ class Registry {
     std::unique_ptr<Descriptor> descriptor_;
 };
 
-// The plug-in as the wrapper sees it, whatever its type.
-class Inner {
-  public:
-    virtual ~Inner() = default;
-    virtual Layout layout() const = 0;
-    virtual std::shared_ptr<ParamSet> params() const = 0;
-    virtual void prepare(const ProcessSetup& setup) = 0;
-    virtual void process(Buffers buffers, const ProcessContext& context) = 0;
-    virtual std::uint32_t latency() = 0;
-    virtual std::uint32_t tail() = 0;
-};
-
-// Inner for any default-constructible type implementing the plug-in contract.
-template <class P>
-class Adapter final : public Inner {
-  public:
-    Layout layout() const override { return plugin_.layout(); }
-    std::shared_ptr<ParamSet> params() const override { return plugin_.params(); }
-    void prepare(const ProcessSetup& setup) override { plugin_.prepare(setup); }
-    void process(Buffers buffers, const ProcessContext& context) override {
-        plugin_.process(buffers, context);
-    }
-    std::uint32_t latency() override { return plugin_.latency_samples(); }
-    std::uint32_t tail() override { return plugin_.tail_samples(); }
-
-  private:
-    P plugin_;
-};
+// The plug-in as the wrapper holds it: the CLAP wrapper drives exactly the
+// calls both wrappers share.
+using orba::Adapter;
+using orba::Inner;
 
 // A sample rate no real interface runs above. Delay lines size their memory
 // in proportion to the rate, so a wild rate from a host must not reach them.
@@ -102,8 +83,9 @@ inline constexpr double MAX_SAMPLE_RATE = 768000.0;
 // bytes (12 + 8 per parameter and slot), so anything near this is not ours.
 inline constexpr std::size_t MAX_STATE_BYTES = std::size_t{16} << 20;
 
-// The object behind one clap_plugin. The C callbacks (in wrapper.cpp) find it
-// through plugin_data, check what the host passed and call these members.
+// The object behind one clap_plugin. The C callbacks (the plug-in's in
+// wrapper.cpp, each extension's beside its members) find it through
+// plugin_data, check what the host passed and call these members.
 class Wrapper {
   public:
     // Never null: allocation failure aborts like everywhere else.
@@ -116,15 +98,21 @@ class Wrapper {
     Wrapper& operator=(const Wrapper&) = delete;
     ~Wrapper();
 
+    // Lifecycle (wrapper.cpp).
     bool init() noexcept;
     bool activate(double sample_rate, std::uint32_t max_frames) noexcept;
     void deactivate() noexcept { active_.store(false, std::memory_order_release); }
     void reset() noexcept;
-    abi::clap_process_status process(const abi::clap_process& process) noexcept;
     void on_main_thread() noexcept;
+
+    // Processing, latency and tail (process.cpp).
+    abi::clap_process_status process(const abi::clap_process& process) noexcept;
+    std::uint32_t latency() const noexcept { return latency_.load(std::memory_order_acquire); }
+    std::uint32_t tail() const noexcept { return tail_.load(std::memory_order_acquire); }
+
+    // Parameters and their help texts (params.cpp).
     // Applies the parameter-value events of a list; true when one wrote a value.
     bool apply_events(const abi::clap_input_events* events) noexcept;
-
     std::uint32_t params_count() const noexcept;
     bool param_info(std::uint32_t index, abi::clap_param_info& info) const noexcept;
     bool param_value(abi::clap_id id, double& value) const noexcept;
@@ -134,12 +122,11 @@ class Wrapper {
     bool param_help(abi::clap_id id, char* out, std::uint32_t capacity) const noexcept;
     void flush(const abi::clap_input_events* events) noexcept;
 
+    // State (state.cpp).
     bool save(const abi::clap_ostream& stream) const noexcept;
     bool load(const abi::clap_istream& stream) noexcept;
 
-    std::uint32_t latency() const noexcept { return latency_.load(std::memory_order_acquire); }
-    std::uint32_t tail() const noexcept { return tail_.load(std::memory_order_acquire); }
-
+    // Audio ports, plain and configurable (ports.cpp).
     bool port_info(std::uint32_t index, abi::clap_audio_port_info& info) const noexcept;
     bool can_apply(
         std::span<const abi::clap_audio_port_configuration_request> requests) const noexcept;
@@ -187,7 +174,8 @@ class Wrapper {
     const abi::clap_host_latency* host_latency_ = nullptr;
 };
 
-// The extension tables every wrapped plug-in offers.
+// The extension tables every wrapped plug-in offers, each in the file of the
+// members it calls.
 extern const abi::clap_plugin_params PARAMS;
 extern const abi::clap_plugin_state STATE;
 extern const abi::clap_plugin_latency LATENCY;
@@ -196,10 +184,12 @@ extern const abi::clap_plugin_audio_ports AUDIO_PORTS;
 extern const abi::clap_plugin_configurable_audio_ports CONFIGURABLE_PORTS;
 extern const abi::orba_clap_plugin_param_help PARAM_HELP;
 
-// The table for an extension id, compared byte for byte; null for any other.
+// The table for an extension id, compared byte for byte; null for any other
+// (wrapper.cpp).
 const void* plugin_get_extension(const abi::clap_plugin* plugin, const char* id) noexcept;
 
-// The generic half of the library entry, called by the export layer.
+// The generic half of the library entry, called by the export layer; it and
+// the descriptor are in entry.cpp.
 bool entry_init(Registry& registry, const char* plugin_path) noexcept;
 const void* entry_get_factory(const abi::clap_plugin_factory& factory,
                               const char* factory_id) noexcept;

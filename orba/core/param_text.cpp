@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <system_error>
@@ -277,7 +278,7 @@ std::optional<T> parse_number_as(std::string_view text) {
 }
 
 template <class T>
-std::optional<T> parse_param_text_as(const ParamInfo& info, std::string_view text) {
+std::optional<T> parse_word_as(const ParamInfo& info, std::string_view text) {
     if (!is_valid_utf8(text)) return std::nullopt;
     std::string_view trimmed = trim_white_space(text);
     switch (info.kind) {
@@ -314,6 +315,15 @@ std::optional<T> parse_param_text_as(const ParamInfo& info, std::string_view tex
         end -= d.size;
     }
     return parse_number_as<T>(trimmed.substr(0, end));
+}
+
+// A host stores what it gets in its automation, and no parameter can hold a
+// NaN or an infinity, so text that reads as one is refused, not clamped.
+template <class T>
+std::optional<T> parse_param_text_as(const ParamInfo& info, std::string_view text) {
+    const std::optional<T> value = parse_word_as<T>(info, text);
+    if (value && !std::isfinite(*value)) return std::nullopt;
+    return value;
 }
 
 }  // namespace

@@ -16,10 +16,11 @@ namespace orba {
 // - Toggle: "0", "off", "false" give 0 and "1", "on", "true" give 1 (A-Z in
 //   any case); anything else gives nothing.
 // - Float and Meter: the text up to its first white space, as a number when it
-//   is one ("inf ms" infinity), else less every trailing alphabetic character
-//   or '%' ("250 ms" 250, "-6dB" -6).
+//   is one, else less every trailing alphabetic character or '%' ("250 ms"
+//   250, "-6dB" -6).
 // The number comes back as written: not clamped, rounded or scaled by a unit
-// ("2 kHz" is 2, "50%" is 50). Text that is not valid UTF-8 gives nothing.
+// ("2 kHz" is 2, "50%" is 50). Text that is not valid UTF-8, or whose number
+// is not finite ("nan", "-inf ms", "1e999"), gives nothing.
 std::optional<double> parse_param_text(const ParamInfo& info, std::string_view text);
 // The same, parsed straight to 32 bits so the value is rounded only once.
 std::optional<float> parse_param_text_f32(const ParamInfo& info, std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orba {
 
@@ -25,6 +26,16 @@ float effective_tempo(const ProcessContext& context) noexcept {
     // Narrowed first, so a tempo that only overflows f32 also falls back.
     const auto tempo = static_cast<float>(*context.tempo);
     return std::isfinite(tempo) && tempo >= 20.0f ? tempo : DEFAULT_TEMPO;
+}
+
+void silence_non_finite(Buffers buffers) noexcept {
+    constexpr float LARGEST = std::numeric_limits<float>::max();
+    // NaN fails the comparison too; one compare and select per sample, which
+    // the compiler vectorises.
+    for (const std::span<float> buffer : buffers) {
+        for (float& x : buffer)
+            x = std::fabs(x) <= LARGEST ? x : 0.0f;
+    }
 }
 
 ChannelBounds channel_bounds(const Channels& channels) noexcept {

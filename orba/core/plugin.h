@@ -86,6 +86,12 @@ std::uint32_t starting_channels(ChannelBounds bounds) noexcept;
 // it processes and never touches memory beyond any of them.
 using Buffers = std::span<const std::span<float>>;
 
+// Writes 0 over every sample that is not finite and leaves every finite one as
+// it is, bit for bit. Both wrappers run it on what they hand back: a parallel
+// sum of huge but finite branches can overflow at the output with no state
+// gone bad, and an infinity in a host's mix bus poisons everything after us.
+void silence_non_finite(Buffers buffers) noexcept;
+
 // What every plug-in implements and both host wrappers drive. A plug-in is
 // default-constructible; everything that can fail is settled then.
 class Plugin {

@@ -6,9 +6,11 @@
 #include <functional>
 #include <future>
 #include <latch>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "orba/au/wrapper.h"
@@ -17,7 +19,8 @@
 #include "tests/clap/probe_plugin.h"
 
 // Run under ThreadSanitizer in CI: the host's threads against the rendering
-// thread, and render against every lock it touches held elsewhere.
+// thread, render against every lock it touches held elsewhere, and many
+// instances on many rendering threads.
 namespace orba::test {
 namespace {
 
@@ -239,6 +242,117 @@ TEST(AuConcurrency, ARenderNeverWaitsForALockAnotherThreadHolds) {
         BufferList list(2, 64);
         ASSERT_EQ(unit.render(64, list.list()), noErr);
         EXPECT_EQ(c.observe(unit, notified), c.after) << "after the lock was let go";
+    }
+}
+
+// One instance of a shipped component as a track of a session: its own
+// parameter values, set before the first render and changed halfway, and its
+// own seeded noise as input. Everything it renders is kept.
+struct Track {
+    static constexpr int BLOCKS = 48;
+    static constexpr UInt32 FRAMES = 64;
+
+    Track(const Component& component, const Kind& kind, unsigned seed)
+        : unit(component.factory(), description(kind)) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+        input.signal.assign(2, std::vector<float>(BLOCKS * FRAMES));
+        for (auto& channel : input.signal)
+            for (float& s : channel)
+                s = sample(random);
+        std::vector<AudioUnitParameterID> ids;
+        const double rate = 44100.0 + 100 * seed;
+        if (!unit || unit.set_format(kAudioUnitScope_Input, 2, rate) != noErr ||
+            unit.set_format(kAudioUnitScope_Output, 2, rate) != noErr ||
+            unit.set_input(input) != noErr || unit.initialize() != noErr ||
+            unit.get_array(kAudioUnitProperty_ParameterList, kAudioUnitScope_Global, 0, ids) !=
+                noErr) {
+            ADD_FAILURE() << "track " << seed << " does not start";
+            return;
+        }
+        std::uniform_real_distribution<float> unit_interval(0.0f, 1.0f);
+        for (AudioUnitParameterID id : ids) {
+            AudioUnitParameterInfo info{};
+            unit.get(kAudioUnitProperty_ParameterInfo, kAudioUnitScope_Global, id, info);
+            if (info.cfNameString != nullptr) CFRelease(info.cfNameString);
+            for (auto* values : {&first, &second})
+                values->push_back(
+                    {id, info.minValue + (info.maxValue - info.minValue) * unit_interval(random)});
+        }
+    }
+
+    void play(int block) {
+        if (block == 0 || block == BLOCKS / 2) {
+            for (const auto& [id, value] : block == 0 ? first : second)
+                unit.set_parameter(id, value);
+        }
+        BufferList list(2, FRAMES);
+        if (unit.render(FRAMES, list.list(), block * FRAMES) != noErr) ++failed;
+        for (const auto& channel : list.samples)
+            out.insert(out.end(), channel.begin(), channel.end());
+    }
+
+    Source input;
+    Unit unit;
+    std::vector<std::pair<AudioUnitParameterID, float>> first, second;
+    std::vector<float> out;
+    int failed = 0;
+};
+
+// Sixteen Varnel Delays and four Tidal Tremolos on four rendering threads, as
+// a host runs tracks; meanwhile the main thread opens, initializes, saves,
+// restores and closes other instances of the same components. Each track must
+// sound exactly as it does alone.
+TEST(AuConcurrency, ManyInstancesOnManyRenderingThreadsEachSoundAsAlone) {
+    constexpr int THREADS = 4, TRACKS = 20, CHURN = 24;
+    const Component varnel(VARNEL.path, VARNEL.factory), tidal(TIDAL.path, TIDAL.factory);
+    ASSERT_NE(varnel.factory(), nullptr) << varnel.error();
+    ASSERT_NE(tidal.factory(), nullptr) << tidal.error();
+    const auto make = [&](int track, unsigned seed) {
+        return track % 5 == 4 ? std::make_unique<Track>(tidal, TIDAL, seed)
+                              : std::make_unique<Track>(varnel, VARNEL, seed);
+    };
+
+    std::vector<std::vector<float>> alone;
+    for (int t = 0; t < TRACKS; ++t) {
+        const auto track = make(t, static_cast<unsigned>(t));
+        for (int b = 0; b < Track::BLOCKS; ++b)
+            track->play(b);
+        alone.push_back(track->out);
+    }
+
+    std::vector<std::unique_ptr<Track>> tracks;
+    for (int t = 0; t < TRACKS; ++t)
+        tracks.push_back(make(t, static_cast<unsigned>(t)));
+    std::latch start(THREADS + 1);
+    std::vector<std::thread> rendering;
+    for (int a = 0; a < THREADS; ++a) {
+        rendering.emplace_back([&, a] {
+            start.arrive_and_wait();
+            for (int b = 0; b < Track::BLOCKS; ++b)
+                for (int t = a; t < TRACKS; t += THREADS)
+                    tracks[static_cast<std::size_t>(t)]->play(b);
+        });
+    }
+    start.arrive_and_wait();
+    for (int i = 0; i < CHURN; ++i) {
+        const auto other = make(i, 100 + static_cast<unsigned>(i));
+        other->play(0);
+        CFPropertyListRef info = nullptr;
+        EXPECT_EQ(other->unit.get(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, info),
+                  noErr);
+        const Cf owned(info);
+        EXPECT_EQ(other->unit.set(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, info),
+                  noErr);
+        EXPECT_EQ(other->unit.uninitialize(), noErr);
+    }
+    for (std::thread& thread : rendering)
+        thread.join();
+
+    for (int t = 0; t < TRACKS; ++t) {
+        const Track& track = *tracks[static_cast<std::size_t>(t)];
+        EXPECT_EQ(track.failed, 0) << "track " << t;
+        EXPECT_TRUE(track.out == alone[static_cast<std::size_t>(t)]) << "track " << t;
     }
 }
 

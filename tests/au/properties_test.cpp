@@ -503,6 +503,7 @@ TEST_F(AuProperties, ParameterTextConvertsAsTheCoreRulesDo) {
         varnel->get(kAudioUnitProperty_ParameterValueFromString, kAudioUnitScope_Global, 0, time),
         noErr);
     EXPECT_EQ(time.outValue, 250.0f);
+    const Cf nan(cf_string("NaN")), inf(cf_string("-inf"));
     const struct {
         AudioUnitParameterID id;
         CFStringRef text;
@@ -510,6 +511,8 @@ TEST_F(AuProperties, ParameterTextConvertsAsTheCoreRulesDo) {
     } refused[] = {
         {param_id(Probe::COUNT), text.as<CFStringRef>(), kAudioUnitErr_InvalidParameter},
         {param_id(Probe::GAIN), nullptr, kAudioUnitErr_InvalidPropertyValue},
+        {param_id(Probe::GAIN), nan.as<CFStringRef>(), kAudioUnitErr_InvalidPropertyValue},
+        {param_id(Probe::MODE), inf.as<CFStringRef>(), kAudioUnitErr_InvalidPropertyValue},
     };
     for (const auto& r : refused) {
         AudioUnitParameterValueFromString request{

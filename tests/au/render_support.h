@@ -32,6 +32,8 @@ inline constexpr Kind INSTRUMENT{ORBA_PROBE_INSTRUMENT_AU, "OrbaProbeInstrumentF
                                  "Prbi", "Orba"};
 inline constexpr Kind VARNEL{ORBA_VARNEL_DELAY_AU, "VarnelDelayFactory", VARNEL_DELAY_AU_TYPE,
                              VARNEL_DELAY_AU_SUBTYPE, VARNEL_DELAY_AU_MANUFACTURER};
+inline constexpr Kind TIDAL{ORBA_TIDAL_TREMOLO_AU, "TidalTremoloFactory", TIDAL_TREMOLO_AU_TYPE,
+                            TIDAL_TREMOLO_AU_SUBTYPE, TIDAL_TREMOLO_AU_MANUFACTURER};
 
 inline AudioComponentDescription description(const Kind& kind) {
     return description(four_char(kind.type), four_char(kind.subtype), four_char(kind.manufacturer));

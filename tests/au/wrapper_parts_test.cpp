@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "orba/core/fatal.h"
+#include "tests/au/host.h"
+#include "tests/support/overflowing_sum.h"
 
 // What only C++ reaches: layouts and parameter names the shipped components
 // do not have. Everything a host can see of them is tested through the built
@@ -193,6 +195,30 @@ TEST(AuParameterInfo, NamesAreCutWholeCharactersAtATimeAndTheFullNameGoesAlong) 
         EXPECT_EQ(sys::string_from_cf(name.outName), c.cut) << i;
         CFRelease(name.outName);
     }
+}
+
+// Also while bypassed, when the host's own input comes straight back.
+TEST(AuRender, NoNonFiniteSampleReachesTheHostAndEveryFiniteOneIsUntouched) {
+    Instance unit(AudioComponentDescription{}, std::make_unique<Adapter<test::OverflowingSum>>());
+    test::Source source;
+    source.signal = test::huge_and_small(2, 500);
+    const AURenderCallbackStruct callback = source.callback();
+    ASSERT_EQ(unit.set_property(kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0,
+                                &callback, sizeof callback),
+              noErr);
+    ASSERT_EQ(unit.initialize(), noErr);
+    test::BufferList out(2, 500);
+    ASSERT_EQ(unit.render(nullptr, nullptr, 0, 500, out.list()), noErr);
+    std::size_t overflows = 0;
+    EXPECT_EQ(test::differs_from_graph(source.signal, out.samples, overflows), "");
+    EXPECT_GT(overflows, 10u);
+
+    unit.bypass = true;
+    source.position = 0;
+    source.signal[1][7] = std::numeric_limits<float>::quiet_NaN();
+    ASSERT_EQ(unit.render(nullptr, nullptr, 0, 500, out.list()), noErr);
+    EXPECT_EQ(out.samples[0], source.signal[0]);
+    EXPECT_EQ(out.samples[1][7], 0.0f);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "orba/core/fatal.h"
 #include "tests/clap/host.h"
 #include "tests/clap/probe_plugin.h"
+#include "tests/support/overflowing_sum.h"
 
 namespace orba::clap {
 namespace {
@@ -214,6 +215,23 @@ TEST(ClapWrapper, TheExportLayerServesAnyPluginTypeWithItsOwnStatics) {
     plugin->deactivate(plugin);
     plugin->destroy(plugin);
     SilentExport::ENTRY.deinit();
+}
+
+TEST(ClapWrapper, NoNonFiniteSampleReachesTheHostAndEveryFiniteOneIsUntouched) {
+    const abi::clap_plugin* plugin =
+        Wrapper::create(nullptr, nullptr, std::make_unique<Adapter<test::OverflowingSum>>());
+    ASSERT_TRUE(plugin->init(plugin));
+    ASSERT_TRUE(plugin->activate(plugin, 48000.0, 1, 500));
+    test::Block block(2, 2, 500);
+    block.in = test::huge_and_small(2, 500);
+    block.in_ptrs = {block.in[0].data(), block.in[1].data()};
+    block.in_buffer.data32 = block.in_ptrs.data();
+    ASSERT_EQ(plugin->process(plugin, &block.process), abi::CLAP_PROCESS_CONTINUE);
+    std::size_t overflows = 0;
+    EXPECT_EQ(test::differs_from_graph(block.in, block.out, overflows), "");
+    EXPECT_GT(overflows, 10u);
+    plugin->deactivate(plugin);
+    plugin->destroy(plugin);
 }
 
 }  // namespace
