@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <string_view>
+#include <utility>
 
 namespace orba::blocks::delay {
 namespace {
@@ -60,6 +61,24 @@ constexpr ArgInfo ARGS[] = {
 
 constexpr double TWO_PI = 6.283185307179586;
 
+}  // namespace
+
+struct Slice {
+    std::size_t frames;
+    std::size_t phase;
+    float glide_start;
+    float glide_step;  // glide target - glide start
+    double lfo_start[2];
+    double lfo_increment;
+    float depth;
+    float feedback;
+    float damping;
+    bool fixed;      // the delay does not move within the slice
+    bool modulated;  // the LFO term is not zero
+};
+
+namespace {
+
 // Catmull-Rom through y1 (t = 0) and y2 (t = 1); y0 is the newer neighbour,
 // y3 the older one.
 inline float interpolate(float y0, float y1, float y2, float y3, float t) {
@@ -115,21 +134,6 @@ inline float read_clamped(const float* buffer, std::size_t length, std::size_t w
     const Split at = split(d);
     return read_around(buffer, length, oldest_slot(write, length, at.whole), at.t);
 }
-
-// What one slice needs besides the lines and the audio.
-struct Slice {
-    std::size_t frames;
-    std::size_t phase;
-    float glide_start;
-    float glide_step;  // glide target - glide start
-    double lfo_start[2];
-    double lfo_increment;
-    float depth;
-    float feedback;
-    float damping;
-    bool fixed;      // the delay does not move within the slice
-    bool modulated;  // the LFO term is not zero
-};
 
 // The value fed back into each line for its output (already in the damping
 // state) and its input. Normal mode feeds every line its own repeats and
@@ -329,6 +333,90 @@ void run(Tap* taps, float* const* io, const Slice& s) {
     }
 }
 
+// A bound no delay of the slice falls below, found without working the
+// delays out: f32 rounding keeps the order of sums and products, so a glide
+// lies between its first and last values and the LFO term takes at most the
+// depth off.
+float shortest_bound(const Slice& s, float longest) {
+    if (s.fixed) return clamp_delay(s.glide_start, longest);
+    const float first = s.glide_start + s.glide_step * (static_cast<float>(s.phase + 1) / 32.0f);
+    const float last =
+        s.glide_start + s.glide_step * (static_cast<float>(s.phase + s.frames) / 32.0f);
+    const float low = first < last ? first : last;
+    return clamp_delay(s.modulated ? low - s.depth : low, longest);
+}
+
+// The slice's reads on one line, none of them reaching a sample the slice
+// writes, into both `y` and `out`. `delay` is read only when the delay moves;
+// a fixed one is `fixed`.
+void read_line(const Line& line, const Slice& s, const float* delay, float fixed, float* y,
+               float* out) {
+    const float* buffer = line.buffer.data();
+    const std::size_t length = line.buffer.size();
+    const std::size_t n = s.frames;
+    if (s.fixed) {
+        const Split at = split(fixed);
+        const std::size_t oldest = oldest_slot(line.write, length, at.whole);
+        if (oldest + 3 + n <= length) {
+            const float* p = buffer + oldest;
+            for (std::size_t j = 0; j < n; ++j) {
+                const float v = interpolate(p[j + 3], p[j + 2], p[j + 1], p[j], at.t);
+                y[j] = v;
+                out[j] = v;
+            }
+            return;
+        }
+    }
+    std::size_t write = line.write;
+    for (std::size_t j = 0; j < n; ++j) {
+        const float v = read_clamped(buffer, length, write, s.fixed ? fixed : delay[j]);
+        y[j] = v;
+        out[j] = v;
+        if (++write == length) write = 0;
+    }
+}
+
+// One line's damping recursion as settle hands it over: `held` comes in as
+// the slice's reads and goes out as the state after each of them.
+struct Lane {
+    float* held;
+    float* state;
+    float coefficient;
+};
+
+// The recursions of L lines interleaved sample by sample: each lane does the
+// scalar step s = s + k * (y - s) in order, and the L chains overlap.
+template <std::size_t L>
+void recurse(const Lane* lanes, std::size_t n) {
+    float s[L], k[L];
+    float* held[L];
+    for (std::size_t l = 0; l < L; ++l) {
+        s[l] = *lanes[l].state;
+        k[l] = lanes[l].coefficient;
+        held[l] = lanes[l].held;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t l = 0; l < L; ++l) {
+            s[l] = s[l] + k[l] * (held[l][j] - s[l]);
+            held[l][j] = s[l];
+        }
+    }
+    for (std::size_t l = 0; l < L; ++l)
+        *lanes[l].state = s[l];
+}
+
+// Enough chains to cover the latency of one step of a recursion.
+constexpr std::size_t LANES = 16;
+
+template <std::size_t... L>
+void recurse(const Lane* lanes, std::size_t count, std::size_t n, std::index_sequence<L...>) {
+    ((count == L + 1 ? recurse<L + 1>(lanes, n) : void()), ...);
+}
+
+void recurse(const Lane* lanes, std::size_t count, std::size_t n) {
+    recurse(lanes, count, n, std::make_index_sequence<LANES>());
+}
+
 }  // namespace
 
 const BlockInfo INFO = {
@@ -370,6 +458,10 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
         for (std::size_t c = 0; c < channels; ++c)
             lines_.emplace_back(length);
     }
+    held_.assign(channels, SliceArray{});
+    input_.assign(channels, SliceArray{});
+    pending_ = 0;
+    ahead_ = 0;
     sample_rate_ = sample_rate;
     glide_start_ = 0.0f;
     glide_target_ = 0.0f;
@@ -405,9 +497,7 @@ void Delay::control(std::span<const float> args) {
     pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;
 }
 
-void Delay::process(Frame& frame, std::size_t phase) {
-    const std::size_t frames = std::min(frame.frames, SLICE);
-    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+Slice Delay::slice(std::size_t frames, std::size_t phase) const {
     Slice s{};
     s.frames = frames;
     s.phase = phase;
@@ -419,6 +509,13 @@ void Delay::process(Frame& frame, std::size_t phase) {
     s.damping = damping_;
     s.modulated = depth_ != 0.0f;
     s.fixed = !s.modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
+    return s;
+}
+
+void Delay::process(Frame& frame, std::size_t phase) {
+    const std::size_t frames = std::min(frame.frames, SLICE);
+    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    Slice s = slice(frames, phase);
 
     if (frames > 0 && pingpong_ && channels == 2) {
         Tap taps[2];
@@ -462,8 +559,16 @@ void Delay::process(Frame& frame, std::size_t phase) {
         }
     }
 
+    advance_lfo(frames);
+    end_slice();
+}
+
+void Delay::advance_lfo(std::size_t frames) {
     const double advanced = lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
     lfo_phase_ = advanced - std::trunc(advanced);
+}
+
+void Delay::end_slice() {
     // A non-finite damping state comes from reading an infinity or NaN out of
     // the line (or from an overflow in the loop), and it would feed itself back
     // for good, so the whole line starts again from silence. Anything
@@ -486,6 +591,99 @@ void Delay::process(Frame& frame, std::size_t phase) {
                 line.damping = 0.0f;
             }
         }
+    }
+}
+
+void Delay::read_ahead(Frame& frame, std::size_t phase) {
+    const std::size_t frames = std::min(frame.frames, SLICE);
+    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    const Slice s = slice(frames, phase);
+    const float longest = lines_.empty() ? 0.0f : static_cast<float>(lines_[0].buffer.size() - 4);
+    const float shortest = frames > 0 && channels > 0 ? shortest_bound(s, longest) : 0.0f;
+    if (!(shortest >= static_cast<float>(frames + 1))) {
+        process(frame, phase);
+        return;
+    }
+    const bool pingpong = pingpong_ && channels == 2;
+    float delay[SLICE];
+    for (std::size_t c = 0; c < channels; ++c) {
+        // Ping-pong lines share the first line's delays.
+        if (!s.fixed && !(pingpong && c == 1)) {
+            Slice line = s;
+            line.lfo_start[0] = lfo_phase_ + (pingpong ? 0.0 : 0.25 * static_cast<double>(c));
+            delays<1, false>(line, longest, &delay);
+        }
+        input_[c] = frame.data[c];
+        read_line(lines_[c], s, delay, shortest, held_[c].data(), frame.channel(c));
+    }
+    pending_ = frames;
+    ahead_ = channels;
+    advance_lfo(frames);
+}
+
+// What the lines take in, from the damping states settle left in `held_`:
+// normal mode feeds every line its own repeats and input; ping-pong crosses
+// the repeats and puts the mono sum on the left only.
+void Delay::write_ahead() {
+    const std::size_t n = pending_;
+    const bool pingpong = pingpong_ && ahead_ == 2;
+    for (std::size_t c = 0; c < ahead_; ++c) {
+        Line& line = lines_[c];
+        const std::size_t length = line.buffer.size();
+        // Straight into the line unless the slice wraps around its end.
+        float wrapped[SLICE];
+        const bool straight = line.write + n <= length;
+        float* into = straight ? line.buffer.data() + line.write : wrapped;
+        const float* x = input_[c].data();
+        if (pingpong && c == 0) {
+            const float* other = held_[1].data();
+            const float* right = input_[1].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * other[j] + 0.5f * (x[j] + right[j]);
+        } else if (pingpong) {
+            const float* other = held_[0].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * other[j];
+        } else {
+            const float* held = held_[c].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * held[j] + x[j];
+        }
+        if (!straight) {
+            const std::size_t first = length - line.write;
+            std::copy_n(wrapped, first, line.buffer.data() + line.write);
+            std::copy_n(wrapped + first, n - first, line.buffer.data());
+        }
+        line.write += n;
+        if (line.write >= length) line.write -= length;
+    }
+    pending_ = 0;
+    end_slice();
+}
+
+void settle(std::span<Delay* const> delays) {
+    Lane lanes[LANES]{};
+    std::size_t count = 0;
+    std::size_t frames = 0;
+    for (Delay* delay : delays) {
+        if (delay->pending_ == 0) continue;
+        // Slices of one graph are all of a length; a batch never mixes two.
+        if (count > 0 && delay->pending_ != frames) {
+            recurse(lanes, count, frames);
+            count = 0;
+        }
+        frames = delay->pending_;
+        for (std::size_t c = 0; c < delay->ahead_; ++c) {
+            lanes[count++] = {delay->held_[c].data(), &delay->lines_[c].damping, delay->damping_};
+            if (count == LANES) {
+                recurse(lanes, count, frames);
+                count = 0;
+            }
+        }
+    }
+    if (count > 0) recurse(lanes, count, frames);
+    for (Delay* delay : delays) {
+        if (delay->pending_ > 0) delay->write_ahead();
     }
 }
 
