@@ -466,6 +466,8 @@ void recurse(const Lane* lanes, std::size_t count, std::size_t n) {
 
 // Four vectors of chains cover the latency of one step of a recursion.
 constexpr std::size_t LANES = 16;
+// Slices shorter than this run whole.
+constexpr std::size_t FEW = 8;
 
 void recurse(const Lane* lanes, std::size_t count, std::size_t n) {
     switch ((count + 3) / 4) {
@@ -566,7 +568,7 @@ void Delay::control(std::span<const float> args) {
     pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;
 }
 
-Slice Delay::slice(std::size_t frames, std::size_t phase) const {
+inline Slice Delay::slice(std::size_t frames, std::size_t phase) const {
     Slice s{};
     s.frames = frames;
     s.phase = phase;
@@ -632,12 +634,12 @@ void Delay::process(Frame& frame, std::size_t phase) {
     end_slice();
 }
 
-void Delay::advance_lfo(std::size_t frames) {
+inline void Delay::advance_lfo(std::size_t frames) {
     const double advanced = lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
     lfo_phase_ = advanced - std::trunc(advanced);
 }
 
-void Delay::end_slice() {
+inline void Delay::end_slice() {
     // A non-finite damping state comes from reading an infinity or NaN out of
     // the line (or from an overflow in the loop), and it would feed itself back
     // for good, so the whole line starts again from silence. Anything
@@ -666,9 +668,15 @@ void Delay::end_slice() {
 void Delay::read_ahead(Frame& frame, std::size_t phase) {
     const std::size_t frames = std::min(frame.frames, SLICE);
     const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    // A slice of a few frames leaves settle too little to overlap and runs
+    // whole, as does one whose reads reach what it writes.
+    if (frames < FEW || channels == 0) {
+        process(frame, phase);
+        return;
+    }
     const Slice s = slice(frames, phase);
-    const float longest = lines_.empty() ? 0.0f : static_cast<float>(lines_[0].buffer.size() - 4);
-    const float shortest = frames > 0 && channels > 0 ? shortest_bound(s, longest) : 0.0f;
+    const float longest = static_cast<float>(lines_[0].buffer.size() - 4);
+    const float shortest = shortest_bound(s, longest);
     if (!(shortest >= static_cast<float>(frames + 1))) {
         process(frame, phase);
         return;
