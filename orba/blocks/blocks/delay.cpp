@@ -469,7 +469,8 @@ constexpr std::size_t LANES = 16;
 // Slices shorter than this run whole.
 constexpr std::size_t FEW = 8;
 
-void recurse(const Lane* lanes, std::size_t count, std::size_t n) {
+// One batch of at most LANES lines.
+void recurse_batch(const Lane* lanes, std::size_t count, std::size_t n) {
     switch ((count + 3) / 4) {
         case 1:
             recurse<1>(lanes, count, n);
@@ -746,19 +747,19 @@ void settle(std::span<Delay* const> delays) {
         if (delay->pending_ == 0) continue;
         // Slices of one graph are all of a length; a batch never mixes two.
         if (count > 0 && delay->pending_ != frames) {
-            recurse(lanes, count, frames);
+            recurse_batch(lanes, count, frames);
             count = 0;
         }
         frames = delay->pending_;
         for (std::size_t c = 0; c < delay->ahead_; ++c) {
             lanes[count++] = {delay->held_[c].data(), &delay->lines_[c].damping, delay->damping_};
             if (count == LANES) {
-                recurse(lanes, count, frames);
+                recurse_batch(lanes, count, frames);
                 count = 0;
             }
         }
     }
-    if (count > 0) recurse(lanes, count, frames);
+    if (count > 0) recurse_batch(lanes, count, frames);
     for (Delay* delay : delays) {
         if (delay->pending_ > 0) delay->write_ahead();
     }
