@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "orba/blocks/blocks/delay.h"
+
 namespace orba {
 
 namespace {
@@ -195,7 +197,9 @@ void flatten(Node& node, Frame* frame, std::vector<ControlStep>& controls,
         case 0: {
             BlockNode& block = std::get<0>(node.kind);
             controls.push_back({.block = &block});
-            steps.push_back({.op = Op::Block, .frame = frame, .block = block.block.get()});
+            const bool delay = block.info == &blocks::delay::INFO;
+            steps.push_back(
+                {.op = delay ? Op::Read : Op::Block, .frame = frame, .block = block.block.get()});
             break;
         }
         case 1:
@@ -440,6 +444,21 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t param_cou
       seen_(values_.size(), 0.0f),
       tail_values_(values_.size(), 0.0f) {
     flatten(*root_, nullptr, controls_, steps_);
+    // A delay's recursions wait on themselves sample by sample; those of
+    // several delays run side by side at the end of the slice. A lone delay
+    // already runs its channels side by side and runs as any block.
+    for (ProcessStep& step : steps_) {
+        if (step.op == ProcessStep::Op::Read)
+            ahead_.push_back(static_cast<blocks::delay::Delay*>(step.block));
+    }
+    if (ahead_.size() > 1) {
+        steps_.push_back({.op = ProcessStep::Op::Settle});
+    } else {
+        ahead_.clear();
+        for (ProcessStep& step : steps_) {
+            if (step.op == ProcessStep::Op::Read) step.op = ProcessStep::Op::Block;
+        }
+    }
     for (const ControlStep& step : controls_) {
         if (step.block && !step.block->meters.empty()) metered_.push_back(step.block);
     }
@@ -520,6 +539,12 @@ void Graph::run_slice() {
             }
             case Op::Blend:
                 if (!passes_through(*step.mix)) blend(*step.mix, frame, phase);
+                break;
+            case Op::Read:
+                static_cast<blocks::delay::Delay*>(step.block)->read_ahead(frame, phase);
+                break;
+            case Op::Settle:
+                blocks::delay::settle(ahead_);
                 break;
         }
     }

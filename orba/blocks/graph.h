@@ -21,6 +21,10 @@
 #include "orba/core/plugin.h"
 #include "orba/core/result.h"
 
+namespace orba::blocks::delay {
+class Delay;
+}
+
 namespace orba {
 
 // One compiled block argument (also a modulator rate, a bypass, a mix or a
@@ -177,6 +181,8 @@ struct ProcessStep {
         Join,    // branch `index` ends on `work` and adds into `frame`
         DryIn,   // a mix keeps its dry signal; `index` is its Blend step
         Blend,   // a mix crossfades `frame` with the dry signal
+        Read,    // a delay's reads on `frame`, its recursions left to Settle
+        Settle,  // the recursions the delays left, side by side, at the slice's end
     };
     Op op = Op::Block;
     std::uint32_t index = 0;
@@ -247,6 +253,8 @@ class Graph {
     std::unique_ptr<Node> root_;
     std::vector<ControlStep> controls_;
     std::vector<ProcessStep> steps_;
+    // The delays of the Read steps, which the Settle step finishes.
+    std::vector<blocks::delay::Delay*> ahead_;
     // The blocks with meter bindings, in tree order: most graphs have none,
     // and then a block ends without a walk over the tree.
     std::vector<const BlockNode*> metered_;

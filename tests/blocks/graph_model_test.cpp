@@ -872,5 +872,35 @@ TEST(GraphModel, TheMixGlideFollowsThePhaseOfEachSlice) {
     }
 }
 
+// Delays near one slice long, side by side and in series, gliding, modulated
+// and in ping-pong: the runtime reads some slices ahead and settles them
+// together, runs others whole, and must give the model's bits either way. At
+// 32000 Hz a millisecond is 32 samples, so "a" sets 31, 32, 33 or 34.
+TEST(GraphModel, DelaysAroundOneSliceLongMatchTheModelGroupedOrNot) {
+    Twin twin(R"js({"parallel": [
+        {"node": {"block": "delay", "args": {"time_ms": "1 + a / 32", "feedback": 0.9,
+            "mode": "b", "max_ms": 10}}},
+        {"node": {"chain": [
+            {"block": "delay", "args": {"time_ms": "1 + c / 32", "mod_depth_ms": "d / 16",
+                "mod_rate_hz": 9, "feedback": 0.6, "max_ms": 10}},
+            {"block": "delay", "args": {"time_ms": "1 + a / 32", "feedback": 0.7,
+                "damp_hz": 3000, "mode": "b", "max_ms": 10}}]}}]})js");
+    std::mt19937 random(25);
+    const auto pick = [&](std::initializer_list<float> values) {
+        return *(values.begin() + random() % values.size());
+    };
+    for (std::size_t round = 0; round < 40 && !twin.failed; ++round) {
+        twin.prepare(32000.0f, 1 + static_cast<std::uint32_t>(random() % 3));
+        for (std::size_t block = 0; block < 30 && !twin.failed; ++block) {
+            if (random() % 3 == 0) twin.set(0, pick({-1.0f, 0.0f, 1.0f, 2.0f}));
+            if (random() % 4 == 0) twin.set(1, pick({0.0f, 1.0f}));
+            if (random() % 4 == 0) twin.set(2, pick({-1.0f, 0.0f, 1.0f, 1.5f}));
+            if (random() % 4 == 0) twin.set(3, pick({0.0f, 0.5f, 1.0f}));
+            const std::size_t frames = pick({1.0f, 7.0f, 31.0f, 32.0f, 33.0f, 64.0f, 100.0f});
+            twin.run(signal(twin.graph().channels(), frames));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orba

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -60,6 +61,24 @@ constexpr ArgInfo ARGS[] = {
 
 constexpr double TWO_PI = 6.283185307179586;
 
+}  // namespace
+
+struct Slice {
+    std::size_t frames;
+    std::size_t phase;
+    float glide_start;
+    float glide_step;  // glide target - glide start
+    double lfo_start[2];
+    double lfo_increment;
+    float depth;
+    float feedback;
+    float damping;
+    bool fixed;      // the delay does not move within the slice
+    bool modulated;  // the LFO term is not zero
+};
+
+namespace {
+
 // Catmull-Rom through y1 (t = 0) and y2 (t = 1); y0 is the newer neighbour,
 // y3 the older one.
 inline float interpolate(float y0, float y1, float y2, float y3, float t) {
@@ -115,21 +134,6 @@ inline float read_clamped(const float* buffer, std::size_t length, std::size_t w
     const Split at = split(d);
     return read_around(buffer, length, oldest_slot(write, length, at.whole), at.t);
 }
-
-// What one slice needs besides the lines and the audio.
-struct Slice {
-    std::size_t frames;
-    std::size_t phase;
-    float glide_start;
-    float glide_step;  // glide target - glide start
-    double lfo_start[2];
-    double lfo_increment;
-    float depth;
-    float feedback;
-    float damping;
-    bool fixed;      // the delay does not move within the slice
-    bool modulated;  // the LFO term is not zero
-};
 
 // The value fed back into each line for its output (already in the damping
 // state) and its input. Normal mode feeds every line its own repeats and
@@ -329,6 +333,162 @@ void run(Tap* taps, float* const* io, const Slice& s) {
     }
 }
 
+// A bound no delay of the slice falls below, found without working the
+// delays out: f32 rounding keeps the order of sums and products, so a glide
+// lies between its first and last values and the LFO term takes at most the
+// depth off.
+float shortest_bound(const Slice& s, float longest) {
+    if (s.fixed) return clamp_delay(s.glide_start, longest);
+    const float first = s.glide_start + s.glide_step * (static_cast<float>(s.phase + 1) / 32.0f);
+    const float last =
+        s.glide_start + s.glide_step * (static_cast<float>(s.phase + s.frames) / 32.0f);
+    const float low = first < last ? first : last;
+    return clamp_delay(s.modulated ? low - s.depth : low, longest);
+}
+
+// The slice's reads on one line, none of them reaching a sample the slice
+// writes, into both `y` and `out`. `delay` is read only when the delay moves;
+// a fixed one is `fixed`.
+void read_line(const Line& line, const Slice& s, const float* delay, float fixed, float* y,
+               float* out) {
+    const float* buffer = line.buffer.data();
+    const std::size_t length = line.buffer.size();
+    const std::size_t n = s.frames;
+    if (s.fixed) {
+        const Split at = split(fixed);
+        const std::size_t oldest = oldest_slot(line.write, length, at.whole);
+        if (oldest + 3 + n <= length) {
+            const float* p = buffer + oldest;
+            for (std::size_t j = 0; j < n; ++j) {
+                const float v = interpolate(p[j + 3], p[j + 2], p[j + 1], p[j], at.t);
+                y[j] = v;
+                out[j] = v;
+            }
+            return;
+        }
+    }
+    std::size_t write = line.write;
+    for (std::size_t j = 0; j < n; ++j) {
+        const float v = read_clamped(buffer, length, write, s.fixed ? fixed : delay[j]);
+        y[j] = v;
+        out[j] = v;
+        if (++write == length) write = 0;
+    }
+}
+
+// One line's damping recursion as settle hands it over: `held` comes in as
+// the slice's reads and goes out as the state after each of them.
+struct Lane {
+    float* held;
+    float* state;
+    float coefficient;
+};
+
+// Four f32 lanes: SSE2 on x86-64, NEON on arm64. Each lane does exactly the
+// scalar operation.
+using Quad = float __attribute__((vector_size(16)));
+
+inline Quad load(const float* p) {
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store(float* p, Quad v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Rows a, b, c, d become the columns.
+inline void transpose(Quad& a, Quad& b, Quad& c, Quad& d) {
+    const Quad ab_low = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+    const Quad ab_high = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+    const Quad cd_low = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+    const Quad cd_high = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+    a = __builtin_shufflevector(ab_low, cd_low, 0, 1, 4, 5);
+    b = __builtin_shufflevector(ab_low, cd_low, 2, 3, 6, 7);
+    c = __builtin_shufflevector(ab_high, cd_high, 0, 1, 4, 5);
+    d = __builtin_shufflevector(ab_high, cd_high, 2, 3, 6, 7);
+}
+
+// Padding for a batch that is not a whole number of vectors: lanes that read
+// silence and write where nothing reads.
+constexpr float SILENCE[SLICE] = {};
+
+// The recursions of 4 * G lines, four to a vector: four samples of four
+// lines are turned so that a vector holds one sample of each, go through
+// s = s + k * (y - s) one sample after another, and are turned back. The G
+// vectors' chains overlap. A slice that is not a whole number of fours ends
+// lane by lane. Lanes from `count` on are padding.
+template <std::size_t G>
+void recurse(const Lane* lanes, std::size_t count, std::size_t n) {
+    float sink[SLICE];
+    float nowhere = 0.0f;
+    Quad s[G], k[G];
+    const float* from[G][4];
+    float* to[G][4];
+    for (std::size_t g = 0; g < G; ++g) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::size_t l = 4 * g + i;
+            s[g][i] = l < count ? *lanes[l].state : 0.0f;
+            k[g][i] = l < count ? lanes[l].coefficient : 0.0f;
+            from[g][i] = l < count ? lanes[l].held : SILENCE;
+            to[g][i] = l < count ? lanes[l].held : sink;
+        }
+    }
+    const std::size_t fours = n / 4 * 4;
+    for (std::size_t j = 0; j < fours; j += 4) {
+        for (std::size_t g = 0; g < G; ++g) {
+            Quad y[4];
+            for (std::size_t i = 0; i < 4; ++i)
+                y[i] = load(from[g][i] + j);
+            transpose(y[0], y[1], y[2], y[3]);
+            for (std::size_t i = 0; i < 4; ++i) {
+                s[g] = s[g] + k[g] * (y[i] - s[g]);
+                y[i] = s[g];
+            }
+            transpose(y[0], y[1], y[2], y[3]);
+            for (std::size_t i = 0; i < 4; ++i)
+                store(to[g][i] + j, y[i]);
+        }
+    }
+    for (std::size_t g = 0; g < G; ++g) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            float state = s[g][i];
+            const float coefficient = k[g][i];
+            for (std::size_t j = fours; j < n; ++j) {
+                state = state + coefficient * (from[g][i][j] - state);
+                to[g][i][j] = state;
+            }
+            *(4 * g + i < count ? lanes[4 * g + i].state : &nowhere) = state;
+        }
+    }
+}
+
+// Four vectors of chains cover the latency of one step of a recursion.
+constexpr std::size_t LANES = 16;
+// Slices shorter than this run whole.
+constexpr std::size_t FEW = 8;
+
+// One batch of at most LANES lines.
+void recurse_batch(const Lane* lanes, std::size_t count, std::size_t n) {
+    switch ((count + 3) / 4) {
+        case 1:
+            recurse<1>(lanes, count, n);
+            break;
+        case 2:
+            recurse<2>(lanes, count, n);
+            break;
+        case 3:
+            recurse<3>(lanes, count, n);
+            break;
+        case 4:
+            recurse<4>(lanes, count, n);
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 const BlockInfo INFO = {
@@ -370,6 +530,10 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
         for (std::size_t c = 0; c < channels; ++c)
             lines_.emplace_back(length);
     }
+    held_.assign(channels, SliceArray{});
+    input_.assign(channels, SliceArray{});
+    pending_ = 0;
+    ahead_ = 0;
     sample_rate_ = sample_rate;
     glide_start_ = 0.0f;
     glide_target_ = 0.0f;
@@ -405,9 +569,7 @@ void Delay::control(std::span<const float> args) {
     pingpong_ = args[MODE] >= 0.5f && lines_.size() == 2;
 }
 
-void Delay::process(Frame& frame, std::size_t phase) {
-    const std::size_t frames = std::min(frame.frames, SLICE);
-    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+inline Slice Delay::slice(std::size_t frames, std::size_t phase) const {
     Slice s{};
     s.frames = frames;
     s.phase = phase;
@@ -419,6 +581,13 @@ void Delay::process(Frame& frame, std::size_t phase) {
     s.damping = damping_;
     s.modulated = depth_ != 0.0f;
     s.fixed = !s.modulated && glide_start_ == glide_target_ && std::isfinite(glide_start_);
+    return s;
+}
+
+void Delay::process(Frame& frame, std::size_t phase) {
+    const std::size_t frames = std::min(frame.frames, SLICE);
+    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    Slice s = slice(frames, phase);
 
     if (frames > 0 && pingpong_ && channels == 2) {
         Tap taps[2];
@@ -462,8 +631,16 @@ void Delay::process(Frame& frame, std::size_t phase) {
         }
     }
 
+    advance_lfo(frames);
+    end_slice();
+}
+
+inline void Delay::advance_lfo(std::size_t frames) {
     const double advanced = lfo_phase_ + lfo_increment_ * static_cast<double>(frames);
     lfo_phase_ = advanced - std::trunc(advanced);
+}
+
+inline void Delay::end_slice() {
     // A non-finite damping state comes from reading an infinity or NaN out of
     // the line (or from an overflow in the loop), and it would feed itself back
     // for good, so the whole line starts again from silence. Anything
@@ -486,6 +663,105 @@ void Delay::process(Frame& frame, std::size_t phase) {
                 line.damping = 0.0f;
             }
         }
+    }
+}
+
+void Delay::read_ahead(Frame& frame, std::size_t phase) {
+    const std::size_t frames = std::min(frame.frames, SLICE);
+    const std::size_t channels = std::min({frame.channels, frame.data.size(), lines_.size()});
+    // A slice of a few frames leaves settle too little to overlap and runs
+    // whole, as does one whose reads reach what it writes.
+    if (frames < FEW || channels == 0) {
+        process(frame, phase);
+        return;
+    }
+    const Slice s = slice(frames, phase);
+    const float longest = static_cast<float>(lines_[0].buffer.size() - 4);
+    const float shortest = shortest_bound(s, longest);
+    if (!(shortest >= static_cast<float>(frames + 1))) {
+        process(frame, phase);
+        return;
+    }
+    const bool pingpong = pingpong_ && channels == 2;
+    float delay[SLICE];
+    for (std::size_t c = 0; c < channels; ++c) {
+        // Ping-pong lines share the first line's delays.
+        if (!s.fixed && !(pingpong && c == 1)) {
+            Slice line = s;
+            line.lfo_start[0] = lfo_phase_ + (pingpong ? 0.0 : 0.25 * static_cast<double>(c));
+            delays<1, false>(line, longest, &delay);
+        }
+        input_[c] = frame.data[c];
+        read_line(lines_[c], s, delay, shortest, held_[c].data(), frame.channel(c));
+    }
+    pending_ = frames;
+    ahead_ = channels;
+    advance_lfo(frames);
+}
+
+// What the lines take in, from the damping states settle left in `held_`:
+// normal mode feeds every line its own repeats and input; ping-pong crosses
+// the repeats and puts the mono sum on the left only.
+void Delay::write_ahead() {
+    const std::size_t n = pending_;
+    const bool pingpong = pingpong_ && ahead_ == 2;
+    for (std::size_t c = 0; c < ahead_; ++c) {
+        Line& line = lines_[c];
+        const std::size_t length = line.buffer.size();
+        // Straight into the line unless the slice wraps around its end.
+        float wrapped[SLICE];
+        const bool straight = line.write + n <= length;
+        float* into = straight ? line.buffer.data() + line.write : wrapped;
+        const float* x = input_[c].data();
+        if (pingpong && c == 0) {
+            const float* other = held_[1].data();
+            const float* right = input_[1].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * other[j] + 0.5f * (x[j] + right[j]);
+        } else if (pingpong) {
+            const float* other = held_[0].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * other[j];
+        } else {
+            const float* held = held_[c].data();
+            for (std::size_t j = 0; j < n; ++j)
+                into[j] = feedback_ * held[j] + x[j];
+        }
+        if (!straight) {
+            const std::size_t first = length - line.write;
+            std::copy_n(wrapped, first, line.buffer.data() + line.write);
+            std::copy_n(wrapped + first, n - first, line.buffer.data());
+        }
+        line.write += n;
+        if (line.write >= length) line.write -= length;
+    }
+    pending_ = 0;
+    end_slice();
+}
+
+void settle(std::span<Delay* const> delays) {
+    Lane lanes[LANES]{};
+    std::size_t count = 0;
+    std::size_t frames = 0;
+    for (Delay* delay : delays) {
+        if (delay->pending_ == 0) continue;
+        // Slices of one graph are all of a length; a batch never mixes two.
+        if (count > 0 && delay->pending_ != frames) {
+            recurse_batch(lanes, count, frames);
+            count = 0;
+        }
+        frames = delay->pending_;
+        for (std::size_t c = 0; c < delay->ahead_; ++c) {
+            lanes[count++] = {delay->held_[c].data(), &delay->lines_[c].damping, delay->damping_};
+            if (count == LANES) {
+                recurse_batch(lanes, count, frames);
+                count = 0;
+            }
+        }
+    }
+    if (count > 0) recurse_batch(lanes, count, frames);
+    for (Delay* delay : delays) {
+        if (delay->pending_ > 0) delay->write_ahead();
     }
 }
 

@@ -18,6 +18,8 @@ extern const BlockInfo INFO;
 
 std::unique_ptr<Block> make();
 
+struct Slice;  // what one slice of the block needs besides its lines and audio
+
 // One channel's delay memory. `write` is the slot the next sample goes to, so
 // a delay of 1 is the sample written last.
 struct Line {
@@ -36,13 +38,31 @@ class Delay final : public Block {
     void process(Frame& frame, std::size_t phase) override;
     std::uint32_t tail(std::span<const float> args, float sample_rate) const override;
 
+    // As process, but when no read of the slice reaches a sample written in
+    // it, only the reads run: the output is in `frame` at once, and the
+    // damping recursions and line writes wait for `settle`, which runs those
+    // of several delays side by side. A shorter delay runs the whole slice
+    // here. Every bit comes out as process gives it.
+    void read_ahead(Frame& frame, std::size_t phase);
+
     std::span<const Line> lines() const { return lines_; }
 
   private:
+    friend void settle(std::span<Delay* const> delays);
     void process_normal(Frame& frame, std::size_t phase);
     void process_pingpong(Frame& frame, std::size_t phase);
+    Slice slice(std::size_t frames, std::size_t phase) const;
+    void write_ahead();
+    void advance_lfo(std::size_t frames);
+    void end_slice();
 
     std::vector<Line> lines_;
+    // What read_ahead keeps for settle, per line: the output read (which
+    // settle turns into the damping state after each sample) and the input.
+    std::vector<SliceArray> held_;
+    std::vector<SliceArray> input_;
+    std::size_t pending_ = 0;     // frames read ahead and not yet settled
+    std::size_t ahead_ = 0;       // lines read ahead
     float glide_start_ = 0.0f;    // samples
     float glide_target_ = 0.0f;   // samples
     double lfo_increment_ = 0.0;  // cycles per sample
@@ -56,5 +76,11 @@ class Delay final : public Block {
     bool pingpong_ = false;
     bool primed_ = false;
 };
+
+// Runs the damping recursions and line writes that read_ahead left in every
+// delay of `delays`, lines of different delays side by side: each recursion
+// waits on its own previous sample, so one alone leaves the processor idle.
+// Delays with nothing pending are skipped.
+void settle(std::span<Delay* const> delays);
 
 }  // namespace orba::blocks::delay
