@@ -17,6 +17,15 @@ else()
   set(ORBA_SANITIZED FALSE)
 endif()
 
+# Shared libraries are linked with every symbol resolved, except under a
+# sanitizer built by clang: its runtime lives only in the executable that
+# loads them, so their calls into it are left for the loader.
+if(ORBA_SANITIZED AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(ORBA_NO_UNDEFINED "")
+else()
+  set(ORBA_NO_UNDEFINED "LINKER:--no-undefined")
+endif()
+
 # Tools, tests, fuzzers and benchmarks run on the machine that builds them and
 # use std::filesystem, which Apple's C++ library has only from macOS 10.15 on;
 # only the plug-ins must load on older systems. Called at the top of their

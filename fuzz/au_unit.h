@@ -4,13 +4,14 @@
 #include "tests/au/host.h"
 #include "tests/au/probe_instrument.h"
 #include "tests/clap/probe_plugin.h"
+#include "tidal-tremolo/tidal_tremolo.h"
 #include "varnel-delay/varnel_delay.h"
 
 // Audio Unit instances for the fuzz targets, made in process by the same
 // factory a component exports and reached only through Lookup.
 namespace orba::fuzz {
 
-enum class AuPlugin { Probe, Instrument, Varnel };
+enum class AuPlugin { Probe, Instrument, Varnel, Tidal };
 
 inline AudioComponentFactoryFunction au_factory(AuPlugin which) {
     switch (which) {
@@ -18,6 +19,8 @@ inline AudioComponentFactoryFunction au_factory(AuPlugin which) {
             return &au::factory<test::Probe>;
         case AuPlugin::Instrument:
             return &au::factory<test::ProbeInstrument>;
+        case AuPlugin::Tidal:
+            return &au::factory<TidalTremolo>;
         case AuPlugin::Varnel:
             break;
     }

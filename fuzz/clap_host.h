@@ -5,6 +5,7 @@
 #include "orba/clap/abi.h"
 #include "orba/clap/wrapper.h"
 #include "tests/clap/probe_plugin.h"
+#include "tidal-tremolo/tidal_tremolo.h"
 #include "varnel-delay/varnel_delay.h"
 
 // An in-process CLAP host for the fuzz targets: it offers the params and
@@ -46,20 +47,35 @@ struct ClapHost {
     abi::clap_host_latency latency{};
 };
 
+// The test probe (per-channel, choice, toggle and meter parameters, a
+// latency the host moves) or one of the shipped plug-ins.
+enum class ClapKind { Probe, Varnel, Tidal };
+
 // A plug-in created and initialised through the wrapper, destroyed with it.
 class ClapPlugin {
   public:
-    // The test probe (per-channel, choice, toggle and meter parameters, a
-    // latency the host moves) or Varnel Delay.
-    ClapPlugin(bool probe, const abi::clap_host* host) {
+    ClapPlugin(ClapKind kind, const abi::clap_host* host) {
         static const clap::Descriptor probe_descriptor(test::PROBE_CONFIG);
         static const clap::Descriptor varnel_descriptor(clap::Config{.id = "varnel"});
-        plugin_ = probe ? clap::Wrapper::create(&probe_descriptor.raw, host,
-                                                std::make_unique<clap::Adapter<test::Probe>>())
-                        : clap::Wrapper::create(&varnel_descriptor.raw, host,
+        static const clap::Descriptor tidal_descriptor(clap::Config{.id = "tidal"});
+        switch (kind) {
+            case ClapKind::Probe:
+                plugin_ = clap::Wrapper::create(&probe_descriptor.raw, host,
+                                                std::make_unique<clap::Adapter<test::Probe>>());
+                break;
+            case ClapKind::Varnel:
+                plugin_ = clap::Wrapper::create(&varnel_descriptor.raw, host,
                                                 std::make_unique<clap::Adapter<VarnelDelay>>());
+                break;
+            case ClapKind::Tidal:
+                plugin_ = clap::Wrapper::create(&tidal_descriptor.raw, host,
+                                                std::make_unique<clap::Adapter<TidalTremolo>>());
+                break;
+        }
         if (!plugin_->init(plugin_)) __builtin_trap();
     }
+    ClapPlugin(bool probe, const abi::clap_host* host)
+        : ClapPlugin(probe ? ClapKind::Probe : ClapKind::Varnel, host) {}
     ~ClapPlugin() { plugin_->destroy(plugin_); }
     ClapPlugin(const ClapPlugin&) = delete;
     ClapPlugin& operator=(const ClapPlugin&) = delete;

@@ -9,6 +9,7 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 # A preset named as the argument brings what its build needs as well.
 #   libcxx:  clang with LLVM's C++ library;
+#   tsan:    clang, whose ThreadSanitizer runs the whole suite;
 #   arm64:   the aarch64 cross compiler, qemu to run what it builds, and
 #            libsndfile for arm64 through Debian's multiarch;
 #   windows: the MinGW-w64 cross compiler, Wine to test in, and what
@@ -16,6 +17,7 @@ sudo_cmd=()
 #            Debian's source package.
 case "$preset" in
   libcxx) packages+=(clang libc++-dev libc++abi-dev googletest) ;;
+  tsan) packages+=(clang) ;;
   arm64) packages+=(g++-aarch64-linux-gnu qemu-user googletest libc6:arm64 libstdc++6:arm64
                     libsndfile1-dev:arm64) ;;
   windows) packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test through CTest.
 # Usage: scripts/test.sh [preset]   (release by default; debug, sanitize and tsan also work;
-# tsan runs only the concurrency tests; windows cross-builds for Windows x64 and runs the tests
-# under Wine; libcxx builds with clang and LLVM's libc++; arm64 cross-builds for Linux on arm64
-# and runs the tests under qemu)
+# tsan builds with clang and runs every test under ThreadSanitizer; windows cross-builds for
+# Windows x64 and runs the tests under Wine; libcxx builds with clang and LLVM's libc++; arm64
+# cross-builds for Linux on arm64 and runs the tests under qemu)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-release}

@@ -17,6 +17,7 @@
 #include "tests/au/probe_instrument.h"
 #include "tests/au/render_support.h"
 #include "tests/clap/probe_plugin.h"
+#include "tests/support/session.h"
 
 // Run under ThreadSanitizer in CI: the host's threads against the rendering
 // thread, render against every lock it touches held elsewhere, and many
@@ -245,115 +246,69 @@ TEST(AuConcurrency, ARenderNeverWaitsForALockAnotherThreadHolds) {
     }
 }
 
-// One instance of a shipped component as a track of a session: its own
-// parameter values, set before the first render and changed halfway, and its
-// own seeded noise as input. Everything it renders is kept.
+// One instance of a shipped component as a track: its own rate, parameter
+// values (set before the first render, changed halfway) and seeded noise.
 struct Track {
-    static constexpr int BLOCKS = 48;
-    static constexpr UInt32 FRAMES = 64;
-
     Track(const Component& component, const Kind& kind, unsigned seed)
         : unit(component.factory(), description(kind)) {
         std::mt19937 random(seed);
-        std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-        input.signal.assign(2, std::vector<float>(BLOCKS * FRAMES));
+        input.signal.assign(2, std::vector<float>(SESSION_BLOCKS * 64));
         for (auto& channel : input.signal)
             for (float& s : channel)
-                s = sample(random);
+                s = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
         std::vector<AudioUnitParameterID> ids;
-        const double rate = 44100.0 + 100 * seed;
-        if (!unit || unit.set_format(kAudioUnitScope_Input, 2, rate) != noErr ||
-            unit.set_format(kAudioUnitScope_Output, 2, rate) != noErr ||
+        if (unit.set_format(kAudioUnitScope_Input, 2, 44100.0 + 100 * seed) != noErr ||
+            unit.set_format(kAudioUnitScope_Output, 2, 44100.0 + 100 * seed) != noErr ||
             unit.set_input(input) != noErr || unit.initialize() != noErr ||
             unit.get_array(kAudioUnitProperty_ParameterList, kAudioUnitScope_Global, 0, ids) !=
                 noErr) {
             ADD_FAILURE() << "track " << seed << " does not start";
-            return;
         }
-        std::uniform_real_distribution<float> unit_interval(0.0f, 1.0f);
-        for (AudioUnitParameterID id : ids) {
+        for (std::size_t k = 0; k < 2 * ids.size(); ++k) {
             AudioUnitParameterInfo info{};
-            unit.get(kAudioUnitProperty_ParameterInfo, kAudioUnitScope_Global, id, info);
-            if (info.cfNameString != nullptr) CFRelease(info.cfNameString);
-            for (auto* values : {&first, &second})
-                values->push_back(
-                    {id, info.minValue + (info.maxValue - info.minValue) * unit_interval(random)});
+            unit.get(kAudioUnitProperty_ParameterInfo, kAudioUnitScope_Global, ids[k / 2], info);
+            const Cf name(info.cfNameString);
+            values[k % 2].emplace_back(ids[k / 2], std::uniform_real_distribution<float>(
+                                                       info.minValue, info.maxValue)(random));
         }
     }
 
     void play(int block) {
-        if (block == 0 || block == BLOCKS / 2) {
-            for (const auto& [id, value] : block == 0 ? first : second)
+        if (block % (SESSION_BLOCKS / 2) == 0)
+            for (const auto& [id, value] : values[block == 0 ? 0 : 1])
                 unit.set_parameter(id, value);
-        }
-        BufferList list(2, FRAMES);
-        if (unit.render(FRAMES, list.list(), block * FRAMES) != noErr) ++failed;
+        BufferList list(2, 64);
+        failed += unit.render(64, list.list(), block * 64) == noErr ? 0 : 1;
         for (const auto& channel : list.samples)
             out.insert(out.end(), channel.begin(), channel.end());
     }
 
     Source input;
     Unit unit;
-    std::vector<std::pair<AudioUnitParameterID, float>> first, second;
+    std::vector<std::pair<AudioUnitParameterID, float>> values[2];
     std::vector<float> out;
     int failed = 0;
 };
 
-// Sixteen Varnel Delays and four Tidal Tremolos on four rendering threads, as
-// a host runs tracks; meanwhile the main thread opens, initializes, saves,
-// restores and closes other instances of the same components. Each track must
-// sound exactly as it does alone.
+// Sixteen Varnel Delays and four Tidal Tremolos on four rendering threads
+// while the main thread opens, initializes, saves, restores and closes others.
 TEST(AuConcurrency, ManyInstancesOnManyRenderingThreadsEachSoundAsAlone) {
-    constexpr int THREADS = 4, TRACKS = 20, CHURN = 24;
     const Component varnel(VARNEL.path, VARNEL.factory), tidal(TIDAL.path, TIDAL.factory);
-    ASSERT_NE(varnel.factory(), nullptr) << varnel.error();
-    ASSERT_NE(tidal.factory(), nullptr) << tidal.error();
-    const auto make = [&](int track, unsigned seed) {
-        return track % 5 == 4 ? std::make_unique<Track>(tidal, TIDAL, seed)
-                              : std::make_unique<Track>(varnel, VARNEL, seed);
+    ASSERT_TRUE(varnel.factory() && tidal.factory()) << varnel.error() << tidal.error();
+    const auto make = [&](int t, unsigned seed) {
+        return t % 5 == 4 ? std::make_unique<Track>(tidal, TIDAL, seed)
+                          : std::make_unique<Track>(varnel, VARNEL, seed);
     };
-
-    std::vector<std::vector<float>> alone;
-    for (int t = 0; t < TRACKS; ++t) {
-        const auto track = make(t, static_cast<unsigned>(t));
-        for (int b = 0; b < Track::BLOCKS; ++b)
-            track->play(b);
-        alone.push_back(track->out);
-    }
-
-    std::vector<std::unique_ptr<Track>> tracks;
-    for (int t = 0; t < TRACKS; ++t)
-        tracks.push_back(make(t, static_cast<unsigned>(t)));
-    std::latch start(THREADS + 1);
-    std::vector<std::thread> rendering;
-    for (int a = 0; a < THREADS; ++a) {
-        rendering.emplace_back([&, a] {
-            start.arrive_and_wait();
-            for (int b = 0; b < Track::BLOCKS; ++b)
-                for (int t = a; t < TRACKS; t += THREADS)
-                    tracks[static_cast<std::size_t>(t)]->play(b);
-        });
-    }
-    start.arrive_and_wait();
-    for (int i = 0; i < CHURN; ++i) {
+    expect_tracks_sound_as_alone(20, 4, 24, make, [&](int i) {
         const auto other = make(i, 100 + static_cast<unsigned>(i));
         other->play(0);
         CFPropertyListRef info = nullptr;
-        EXPECT_EQ(other->unit.get(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, info),
+        ASSERT_EQ(other->unit.get(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, info),
                   noErr);
         const Cf owned(info);
         EXPECT_EQ(other->unit.set(kAudioUnitProperty_ClassInfo, kAudioUnitScope_Global, 0, info),
                   noErr);
-        EXPECT_EQ(other->unit.uninitialize(), noErr);
-    }
-    for (std::thread& thread : rendering)
-        thread.join();
-
-    for (int t = 0; t < TRACKS; ++t) {
-        const Track& track = *tracks[static_cast<std::size_t>(t)];
-        EXPECT_EQ(track.failed, 0) << "track " << t;
-        EXPECT_TRUE(track.out == alone[static_cast<std::size_t>(t)]) << "track " << t;
-    }
+    });
 }
 
 }  // namespace

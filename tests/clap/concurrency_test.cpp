@@ -9,16 +9,17 @@
 #include <functional>
 #include <future>
 #include <latch>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "orba/clap/wrapper.h"
 #include "tests/clap/host.h"
 #include "tests/clap/probe_plugin.h"
+#include "tests/support/session.h"
 
 namespace orba::test {
 namespace {
@@ -223,57 +224,45 @@ TEST(ClapConcurrency, ProcessingNeverWaitsForACallOnTheMainThread) {
     }
 }
 
-// One instance of a shipped plug-in as a track of a session: its own
-// parameter values, set in the first block and changed halfway, and its own
-// seeded noise as input. Everything it puts out is kept.
+// One instance of a shipped plug-in as a track: its own rate, parameter
+// values (set in the first block, changed halfway) and seeded noise as input.
 struct Track {
-    static constexpr int BLOCKS = 48;
-    static constexpr std::uint32_t FRAMES = 64;
-
     Track(const abi::clap_plugin_factory* factory, unsigned seed) : seed(seed) {
-        const char* id = factory->get_plugin_descriptor(factory, 0)->id;
-        plugin = factory->create_plugin(factory, &host.host, id);
-        if (plugin == nullptr || !plugin->init(plugin) ||
-            !plugin->activate(plugin, 44100.0 + 100 * seed, 1, FRAMES)) {
+        plugin = factory->create_plugin(factory, &host.host,
+                                        factory->get_plugin_descriptor(factory, 0)->id);
+        if (!plugin->init(plugin) || !plugin->activate(plugin, 44100.0 + 100 * seed, 1, 64) ||
+            !plugin->start_processing(plugin)) {
             ADD_FAILURE() << "track " << seed << " does not start";
-            return;
         }
-        plugin->start_processing(plugin);
         params = static_cast<const abi::clap_plugin_params*>(
             plugin->get_extension(plugin, abi::CLAP_EXT_PARAMS));
         std::mt19937 random(seed);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        for (std::uint32_t k = 0; k < params->count(plugin); ++k) {
+        for (std::uint32_t k = 0; k < 2 * params->count(plugin); ++k) {
             abi::clap_param_info info;
-            params->get_info(plugin, k, &info);
-            for (double* value : {&first[info.id], &second[info.id]})
-                *value = info.min_value + (info.max_value - info.min_value) * unit(random);
+            params->get_info(plugin, k / 2, &info);
+            values[k % 2].emplace_back(info.id, std::uniform_real_distribution<double>(
+                                                    info.min_value, info.max_value)(random));
         }
     }
     ~Track() {
-        if (plugin == nullptr) return;
         plugin->stop_processing(plugin);
         plugin->deactivate(plugin);
         plugin->destroy(plugin);
     }
-    Track(const Track&) = delete;
-    Track& operator=(const Track&) = delete;
 
     void play(int block) {
         Events events;
-        if (block == 0 || block == BLOCKS / 2) {
-            for (const auto& [id, value] : block == 0 ? first : second)
+        if (block % (SESSION_BLOCKS / 2) == 0)
+            for (const auto& [id, value] : values[block == 0 ? 0 : 1])
                 events.param(id, value);
-        }
-        Block audio(2, 2, FRAMES);
+        Block audio(2, 2, 64);
         std::mt19937 random(seed * 1000 + static_cast<unsigned>(block));
-        std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
         for (auto& channel : audio.in)
             for (float& s : channel)
-                s = sample(random);
+                s = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
         audio.process.in_events = events.list();
-        audio.process.steady_time = block * FRAMES;
-        if (plugin->process(plugin, &audio.process) != abi::CLAP_PROCESS_CONTINUE) ++failed;
+        audio.process.steady_time = block * 64;
+        failed += plugin->process(plugin, &audio.process) == abi::CLAP_PROCESS_CONTINUE ? 0 : 1;
         for (const auto& channel : audio.out)
             out.insert(out.end(), channel.begin(), channel.end());
     }
@@ -282,66 +271,31 @@ struct Track {
     TestHost host;
     const abi::clap_plugin* plugin = nullptr;
     const abi::clap_plugin_params* params = nullptr;
-    std::map<abi::clap_id, double> first, second;
+    std::vector<std::pair<abi::clap_id, double>> values[2];
     std::vector<float> out;
     int failed = 0;
 };
 
-// Sixteen Varnel Delays and four Tidal Tremolos on four audio threads, as a
-// host runs tracks; meanwhile the main thread creates, activates, saves,
-// loads and destroys other instances of the same libraries. Each track must
-// sound exactly as it does alone.
+// Sixteen Varnel Delays and four Tidal Tremolos on four audio threads while
+// the main thread creates, activates, saves, loads and destroys others.
 TEST(ClapConcurrency, ManyInstancesOnManyAudioThreadsEachSoundAsAlone) {
-    constexpr int THREADS = 4, TRACKS = 20, CHURN = 24;
     Library varnel(ORBA_VARNEL_DELAY_CLAP), tidal(ORBA_TIDAL_TREMOLO_CLAP);
-    ASSERT_NE(varnel.entry(), nullptr) << varnel.error();
-    ASSERT_NE(tidal.entry(), nullptr) << tidal.error();
+    ASSERT_TRUE(varnel.entry() && tidal.entry()) << varnel.error() << tidal.error();
     ASSERT_TRUE(varnel.entry()->init(ORBA_VARNEL_DELAY_CLAP));
     ASSERT_TRUE(tidal.entry()->init(ORBA_TIDAL_TREMOLO_CLAP));
-    const auto factory = [&](int track) { return track % 5 == 4 ? tidal.factory() : varnel.factory(); };
-
-    std::vector<std::vector<float>> alone;
-    for (int t = 0; t < TRACKS; ++t) {
-        Track track(factory(t), static_cast<unsigned>(t));
-        for (int b = 0; b < Track::BLOCKS; ++b)
-            track.play(b);
-        alone.push_back(track.out);
-    }
-
-    std::vector<std::unique_ptr<Track>> tracks;
-    for (int t = 0; t < TRACKS; ++t)
-        tracks.push_back(std::make_unique<Track>(factory(t), static_cast<unsigned>(t)));
-    std::latch start(THREADS + 1);
-    std::vector<std::thread> audio;
-    for (int a = 0; a < THREADS; ++a) {
-        audio.emplace_back([&, a] {
-            start.arrive_and_wait();
-            for (int b = 0; b < Track::BLOCKS; ++b)
-                for (int t = a; t < TRACKS; t += THREADS)
-                    tracks[static_cast<std::size_t>(t)]->play(b);
-        });
-    }
-    start.arrive_and_wait();
-    for (int i = 0; i < CHURN; ++i) {
-        Track other(factory(i), 100 + static_cast<unsigned>(i));
+    const auto make = [&](int t, unsigned seed) {
+        return std::make_unique<Track>(t % 5 == 4 ? tidal.factory() : varnel.factory(), seed);
+    };
+    expect_tracks_sound_as_alone(20, 4, 24, make, [&](int i) {
+        const auto other = make(i, 100 + static_cast<unsigned>(i));
         const auto* state = static_cast<const abi::clap_plugin_state*>(
-            other.plugin->get_extension(other.plugin, abi::CLAP_EXT_STATE));
-        other.play(0);
+            other->plugin->get_extension(other->plugin, abi::CLAP_EXT_STATE));
+        other->play(0);
         OutStream saved;
-        EXPECT_TRUE(state->save(other.plugin, &saved.stream));
+        EXPECT_TRUE(state->save(other->plugin, &saved.stream));
         InStream in(saved.bytes);
-        EXPECT_TRUE(state->load(other.plugin, &in.stream));
-        char text[64];
-        EXPECT_TRUE(other.params->value_to_text(other.plugin, 0, 0.5, text, sizeof text));
-    }
-    for (std::thread& thread : audio)
-        thread.join();
-
-    for (int t = 0; t < TRACKS; ++t) {
-        const Track& track = *tracks[static_cast<std::size_t>(t)];
-        EXPECT_EQ(track.failed, 0) << "track " << t;
-        EXPECT_TRUE(track.out == alone[static_cast<std::size_t>(t)]) << "track " << t;
-    }
+        EXPECT_TRUE(state->load(other->plugin, &in.stream));
+    });
     varnel.entry()->deinit();
     tidal.entry()->deinit();
 }
