@@ -1,10 +1,10 @@
 #pragma once
 
+#include "fuzz/tidal_tremolo.h"
 #include "orba/au/wrapper.h"
 #include "tests/au/host.h"
 #include "tests/au/probe_instrument.h"
 #include "tests/clap/probe_plugin.h"
-#include "tidal-tremolo/tidal_tremolo.h"
 #include "varnel-delay/varnel_delay.h"
 
 // Audio Unit instances for the fuzz targets, made in process by the same

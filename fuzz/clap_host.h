@@ -2,10 +2,10 @@
 
 #include <memory>
 
+#include "fuzz/tidal_tremolo.h"
 #include "orba/clap/abi.h"
 #include "orba/clap/wrapper.h"
 #include "tests/clap/probe_plugin.h"
-#include "tidal-tremolo/tidal_tremolo.h"
 #include "varnel-delay/varnel_delay.h"
 
 // An in-process CLAP host for the fuzz targets: it offers the params and
