@@ -490,7 +490,8 @@ void Graph::tick(const ParamSet& params) {
     // Compared bit for bit: a NaN that stays NaN is unchanged too.
     const bool changed =
         stale_ || std::memcmp(&seen_tempo_, &tempo_, sizeof tempo_) != 0 ||
-        std::memcmp(seen_.data(), values_.data(), values_.size() * sizeof(float)) != 0;
+        (!values_.empty() &&
+         std::memcmp(seen_.data(), values_.data(), values_.size() * sizeof(float)) != 0);
     if (changed) {
         std::copy(values_.begin(), values_.end(), seen_.begin());
         seen_tempo_ = tempo_;
