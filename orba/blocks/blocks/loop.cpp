@@ -57,8 +57,9 @@ bool is(const Node& node, const BlockInfo& info) {
 }
 
 std::string misplaced(const std::string& path) {
-    return path + ": a loop or loop_end must stand directly in a chain, without bypass, mix or "
-                  "only";
+    return path +
+           ": a loop or loop_end must stand directly in a chain, without bypass, mix or "
+           "only";
 }
 
 std::optional<std::string> pair_chain(ChainNode& chain, const std::string& path) {
@@ -221,17 +222,16 @@ void Loop::close(const Frame& frame) {
 
 std::uint32_t Loop::tail(std::span<const float> args, float sample_rate) const {
     if (args.size() < std::size(ARGS)) return 0;
+    // The repeats until one has fallen by 60 dB below the first, when the
+    // blocks in the loop do not raise the level: ln(0.001) / ln(feedback),
+    // without a cap, since a long-ringing loop must not be cut short.
     const float feedback = args[FEEDBACK];
-    float repeats = 1.0f;
-    if (feedback > 0.01f) {
-        // Round trips until a repeat has fallen by 60 dB, when the blocks in
-        // the loop do not raise the level: ln(0.001) / ln(feedback).
-        const float needed = std::ceil(-6.9077554f / std::log(feedback));
-        repeats = needed > 1.0f ? (needed < 60.0f ? needed : 60.0f) : 1.0f;
-    }
-    const float span = std::max(sample_rate * (std::fmin(args[TIME_MS], args[MAX_MS]) * 0.001f),
-                                SHORTEST);
-    const float samples = repeats * span;
+    const float needed = std::ceil(-6.9077554f / std::log(feedback));
+    const float repeats = needed > 1.0f ? needed : 1.0f;
+    const float span =
+        std::max(sample_rate * (std::fmin(args[TIME_MS], args[MAX_MS]) * 0.001f), SHORTEST);
+    // Plus the four points the line reads around the last repeat.
+    const float samples = repeats * span + 4.0f;
     if (!(samples > 0.0f)) return 0;
     if (samples >= 4294967296.0f) return std::numeric_limits<std::uint32_t>::max();
     return static_cast<std::uint32_t>(samples);
