@@ -171,11 +171,13 @@ void Loop::process(Frame& frame, std::size_t phase) {
             d = d < longest ? d : longest;
             const auto whole = static_cast<std::size_t>(d);
             const float t = d - static_cast<float>(whole);
-            // Slot of the sample `whole` steps before the one written at j.
-            const std::size_t at = (write_ + j + length - whole) % length;
+            // Slot of the sample `whole` steps before the one written at j;
+            // whole > j, so one wrap brings it into the line.
+            std::size_t at = write_ + j + length - whole;
+            if (at >= length) at -= length;
             const float y0 = line[at + 1 == length ? 0 : at + 1];
             const float y2 = line[at == 0 ? length - 1 : at - 1];
-            const float y3 = line[(at + length - 2) % length];
+            const float y3 = line[at >= 2 ? at - 2 : at + length - 2];
             io[j] = interpolate(y0, line[at], y2, y3, t);
         }
     }
@@ -205,7 +207,8 @@ void Loop::close(const Frame& frame) {
             // Repeats that have died away leave no denormals behind in the line.
             if (std::fabs(v) < 1e-20f) v = 0.0f;
             bad = bad || !std::isfinite(v);
-            line[(write_ + j) % length] = v;
+            const std::size_t at = write_ + j;
+            line[at < length ? at : at - length] = v;
         }
         // What is not finite would come round again for good, so the line
         // starts again from silence, as the delay block's does.
@@ -217,7 +220,8 @@ void Loop::close(const Frame& frame) {
         for (auto& line : lines_)
             std::fill(line.begin(), line.end(), 0.0f);
     }
-    write_ = (write_ + n) % length;
+    write_ += n;
+    if (write_ >= length) write_ -= length;
 }
 
 std::uint32_t Loop::tail(std::span<const float> args, float sample_rate) const {
