@@ -18,8 +18,7 @@ namespace {
 
 using Audio = std::vector<std::vector<float>>;
 
-// A stateful, bounded stand-in for what sits in a loop:
-// z = clamp(drive * y + z_prev / 4, -1.5, 1.5), per channel.
+// A stand-in for what sits in a loop: z = clamp(drive y + z_prev / 4, ±1.5).
 constexpr ArgInfo WEAR_ARGS[] = {{"drive", "", {}, "", 0.0f, 2.0f, 1.0f, false}};
 
 float wear(float y, float drive, float& state) {
