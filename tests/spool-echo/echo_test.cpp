@@ -46,7 +46,6 @@ TEST(SpoolEcho, EveryRepeatIsDarkerAndQuieterThanTheOneBefore) {
     host.set("time", 100.0);
     host.set("feedback", 0.9);
     host.set("tone", 2000.0);
-    host.set("low_cut", 300.0);
     host.set("drive", 0.0);
     const Audio out = host.impulse(6 * 4800);
     double last_level = 1e9, last_brightness = 1e9;
