@@ -5,6 +5,7 @@
 #include "orba/blocks/blocks/dynamics.h"
 #include "orba/blocks/blocks/gain.h"
 #include "orba/blocks/blocks/harmonic_eq.h"
+#include "orba/blocks/blocks/loop.h"
 #include "orba/blocks/blocks/onepole.h"
 #include "orba/blocks/blocks/shaper.h"
 #include "orba/blocks/blocks/stereo.h"
@@ -15,7 +16,7 @@ namespace {
 
 // Registry order. A new block adds its header above and one line at its place
 // here: gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo,
-// harmonic_eq.
+// harmonic_eq, loop, loop_end.
 constexpr const BlockInfo* REGISTRY[] = {
     &gain::INFO,
     &biquad::INFO,
@@ -26,6 +27,8 @@ constexpr const BlockInfo* REGISTRY[] = {
     &tremolo::INFO,
     &stereo::INFO,
     &harmonic_eq::INFO,
+    &loop::INFO,
+    &loop::END_INFO,
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "orba/blocks/blocks.h"
+#include "orba/blocks/blocks/loop.h"
 #include "orba/blocks/graph.h"
 #include "orba/core/charconv.h"
 #include "orba/core/unicode.h"
@@ -406,6 +407,7 @@ Result<Graph> Graph::from_spec(const GraphSpec& spec, std::span<const std::strin
 
     Result<Node> root = compile_node(spec.root, compiler, "graph");
     if (!root) return std::move(root).take_error();
+    if (auto error = blocks::loop::pair(root.value(), "graph")) return fail(std::move(*error));
     return Graph(std::move(root).value(), std::move(modulators), params.size());
 }
 

@@ -392,7 +392,7 @@ TEST(AuthoredDynamics, GainReductionReachesTheBoundMeterParameter) {
 TEST(AuthoringMessages, AnUnknownBlockNamesItsPlaceAndListsEveryBlock) {
     const std::string blocks =
         ". The blocks are: gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, "
-        "harmonic_eq";
+        "harmonic_eq, loop, loop_end";
     struct Case {
         std::string_view text;
         std::string expected;
@@ -424,7 +424,8 @@ TEST(AuthoringMessages, TheListedBlocksAreTheRegistryInItsOrder) {
         EXPECT_EQ(blocks::find(info->name), info) << info->name;
     }
     EXPECT_EQ(listed,
-              "gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq");
+              "gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq, "
+              "loop, loop_end");
 }
 
 }  // namespace

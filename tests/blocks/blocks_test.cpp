@@ -43,6 +43,8 @@ constexpr struct {
     {"tremolo", "Varies the level with a low-frequency oscillator."},
     {"stereo", "Mid/side work on a two-channel signal."},
     {"harmonic_eq", "A parametric equalizer with its bands on the harmonics of one fundamental."},
+    {"loop", "Opens a feedback loop around the blocks after it"},
+    {"loop_end", "Closes the loop opened by the nearest loop before it"},
 };
 
 TEST(Registry, ListsEveryBlockOnceInTheSystemOrder) {

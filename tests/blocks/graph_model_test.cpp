@@ -632,7 +632,7 @@ class Maker {
         }
     }
     std::string block() {
-        const auto list = blocks::all();
+        const auto list = blocks::all().first(9);  // the blocks that stand alone
         const BlockInfo& info = chance(0.5) ? TAP : *list[below(list.size())];
         std::string args;
         for (const ArgInfo& row : info.args) {
