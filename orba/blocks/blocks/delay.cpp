@@ -79,13 +79,6 @@ struct Slice {
 
 namespace {
 
-// Catmull-Rom through y1 (t = 0) and y2 (t = 1); y0 is the newer neighbour,
-// y3 the older one.
-inline float interpolate(float y0, float y1, float y2, float y3, float t) {
-    return y1 + t * (0.5f * (y2 - y0) + t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
-                                             t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
-}
-
 // The delay clamped into the readable range [2, length - 4]; not-a-number
 // reads as the shortest delay rather than becoming an index.
 inline float clamp_delay(float delay, float longest) {

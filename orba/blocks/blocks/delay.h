@@ -11,6 +11,14 @@
 
 namespace orba::blocks::delay {
 
+// Catmull-Rom through y1 (t = 0) and y2 (t = 1); y0 is the newer neighbour,
+// y3 the older one. A loop reads its line with the same operations, so the
+// two stay alike to the bit.
+inline float interpolate(float y0, float y1, float y2, float y3, float t) {
+    return y1 + t * (0.5f * (y2 - y0) + t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
+                                             t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
+}
+
 // Registered as "delay": a modulated delay line with a damped feedback path
 // and an optional ping-pong mode. Arguments: time_ms, feedback, damp_hz, mode,
 // mod_depth_ms, mod_rate_hz, max_ms (constant).

@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "orba/blocks/blocks/delay.h"
 #include "orba/blocks/graph.h"
 
 namespace orba::blocks::loop {
@@ -44,12 +45,6 @@ constexpr ArgInfo ARGS[] = {
      .default_value = 2000.0f,
      .constant = true},
 };
-
-// Catmull-Rom through y1 (t = 0) and y2 (t = 1), as the delay block reads.
-inline float interpolate(float y0, float y1, float y2, float y3, float t) {
-    return y1 + t * (0.5f * (y2 - y0) + t * ((y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3) +
-                                             t * (1.5f * (y1 - y2) + 0.5f * (y3 - y0))));
-}
 
 bool is(const Node& node, const BlockInfo& info) {
     const BlockNode* block = node.as_block();
@@ -178,7 +173,7 @@ void Loop::process(Frame& frame, std::size_t phase) {
             const float y0 = line[at + 1 == length ? 0 : at + 1];
             const float y2 = line[at == 0 ? length - 1 : at - 1];
             const float y3 = line[at >= 2 ? at - 2 : at + length - 2];
-            io[j] = interpolate(y0, line[at], y2, y3, t);
+            io[j] = delay::interpolate(y0, line[at], y2, y3, t);
         }
     }
 }
