@@ -315,21 +315,53 @@ TEST(Delay, ChannelsBeyondTheLinesPassUntouched) {
 }
 
 // The harness rarely prepares again for the very same setup, where the block
-// clears its lines in place instead of making new ones.
+// clears in place only the part of each line written since the last prepare.
+// Every way of writing must leave nothing behind: a run shorter than a line,
+// one that wraps it many times, ping-pong, and reads ahead with a later settle.
 TEST(Delay, PrepareForTheSameSetupForgetsEverythingHeld) {
-    Rig rig(2, 48000.0f, {{"time_ms", 10.0f}, {"feedback", 0.9f}});
-    Audio audio = silence(2, 2000);
+    struct Case {
+        float max_ms, mode;
+        std::size_t length;
+        bool ahead;
+    };
+    const Case cases[] = {{2000.0f, 0.0f, 2000, false},
+                          {20.0f, 0.0f, 5000, false},
+                          {20.0f, 1.0f, 5000, false},
+                          {2000.0f, 0.0f, 2000, true},
+                          {20.0f, 1.0f, 5000, true}};
     std::mt19937 random(5);
-    for (auto& channel : audio) {
-        for (float& x : channel)
-            x = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+    for (const Case& c : cases) {
+        Rig rig(2, 48000.0f,
+                {{"time_ms", 10.0f}, {"feedback", 0.9f}, {"mode", c.mode}, {"max_ms", c.max_ms}});
+        auto& block = static_cast<Delay&>(*rig.block);
+        Audio audio = silence(2, c.length);
+        for (auto& channel : audio) {
+            for (float& x : channel)
+                x = std::uniform_real_distribution<float>(-1.0f, 1.0f)(random);
+        }
+        if (c.ahead) {
+            Delay* group[] = {&block};
+            for (std::size_t done = 0; done < c.length; done += SLICE) {
+                block.control(rig.args);
+                rig.frame.frames = std::min(SLICE, c.length - done);
+                for (std::size_t ch = 0; ch < 2; ++ch)
+                    std::copy_n(audio[ch].begin() + done, rig.frame.frames, rig.frame.channel(ch));
+                block.read_ahead(rig.frame, 0);
+                settle(group);
+            }
+        } else {
+            rig.run(audio);
+        }
+        block.prepare(2, 48000.0f);
+        for (const Line& line : block.lines())
+            EXPECT_TRUE(std::all_of(line.buffer.begin(), line.buffer.end(),
+                                    [](float x) { return x == 0.0f; }))
+                << "max_ms " << c.max_ms << ", mode " << c.mode << ", ahead " << c.ahead;
+        Audio after = silence(2, 4000);
+        rig.run(after);
+        EXPECT_EQ(peak(after[0], 0, 4000), 0.0f);
+        EXPECT_EQ(peak(after[1], 0, 4000), 0.0f);
     }
-    rig.run(audio);
-    rig.block->prepare(2, 48000.0f);
-    Audio after = silence(2, 4000);
-    rig.run(after);
-    EXPECT_EQ(peak(after[0], 0, 4000), 0.0f);
-    EXPECT_EQ(peak(after[1], 0, 4000), 0.0f);
 }
 
 TEST(Delay, TailCoversTheRepeatsUntilSixtyDecibelsDown) {

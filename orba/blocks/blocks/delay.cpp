@@ -510,10 +510,11 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
     const std::size_t whole = samples > 0.0f ? static_cast<std::size_t>(samples) : 0;
     const std::size_t length = whole + 24;
     // A host may prepare again on the audio thread (a CLAP reset): keep the
-    // memory when its shape holds and only clear it.
+    // memory when its shape holds and clear only what was written, which
+    // after a short run is a small part of a line many seconds long.
     if (lines_.size() == channels && (channels == 0 || lines_[0].buffer.size() == length)) {
         for (Line& line : lines_) {
-            std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
+            std::fill_n(line.buffer.begin(), std::min(written_, length), 0.0f);
             line.write = 0;
             line.damping = 0.0f;
         }
@@ -527,6 +528,7 @@ void Delay::prepare(std::size_t channels, float sample_rate) {
     input_.assign(channels, SliceArray{});
     pending_ = 0;
     ahead_ = 0;
+    written_ = 0;
     sample_rate_ = sample_rate;
     glide_start_ = 0.0f;
     glide_target_ = 0.0f;
@@ -625,7 +627,7 @@ void Delay::process(Frame& frame, std::size_t phase) {
     }
 
     advance_lfo(frames);
-    end_slice();
+    end_slice(frames);
 }
 
 inline void Delay::advance_lfo(std::size_t frames) {
@@ -633,7 +635,8 @@ inline void Delay::advance_lfo(std::size_t frames) {
     lfo_phase_ = advanced - std::trunc(advanced);
 }
 
-inline void Delay::end_slice() {
+inline void Delay::end_slice(std::size_t frames) {
+    if (!lines_.empty()) written_ = std::min(written_ + frames, lines_[0].buffer.size());
     // A non-finite damping state comes from reading an infinity or NaN out of
     // the line (or from an overflow in the loop), and it would feed itself back
     // for good, so the whole line starts again from silence. Anything
@@ -728,8 +731,9 @@ void Delay::write_ahead() {
         line.write += n;
         if (line.write >= length) line.write -= length;
     }
+    const std::size_t frames = pending_;
     pending_ = 0;
-    end_slice();
+    end_slice(frames);
 }
 
 void settle(std::span<Delay* const> delays) {

@@ -62,7 +62,7 @@ class Delay final : public Block {
     Slice slice(std::size_t frames, std::size_t phase) const;
     void write_ahead();
     void advance_lfo(std::size_t frames);
-    void end_slice();
+    void end_slice(std::size_t frames);
 
     std::vector<Line> lines_;
     // What read_ahead keeps for settle, per line: the output read (which
@@ -71,6 +71,10 @@ class Delay final : public Block {
     std::vector<SliceArray> input_;
     std::size_t pending_ = 0;     // frames read ahead and not yet settled
     std::size_t ahead_ = 0;       // lines read ahead
+    // Samples written to each line since prepare, up to its length: writes
+    // start at slot 0 and move on one slot at a time, so only these slots
+    // can be other than zero.
+    std::size_t written_ = 0;
     float glide_start_ = 0.0f;    // samples
     float glide_target_ = 0.0f;   // samples
     double lfo_increment_ = 0.0;  // cycles per sample

@@ -118,14 +118,16 @@ void Loop::prepare(std::size_t channels, float sample_rate) {
     // As the delay block's line: room for the four points around the longest time.
     const float samples = sample_rate * (max_ms_ * 0.001f);
     const std::size_t length = (samples > 0.0f ? static_cast<std::size_t>(samples) : 0) + 24;
+    // Writes start at slot 0, so a reset clears only as far as they reached.
     if (lines_.size() == channels && (channels == 0 || lines_[0].size() == length)) {
         for (auto& line : lines_)
-            std::fill(line.begin(), line.end(), 0.0f);
+            std::fill_n(line.begin(), std::min(written_, length), 0.0f);
     } else {
         lines_.assign(channels, std::vector<float>(length, 0.0f));
     }
     input_.resize(channels);
     write_ = 0;
+    written_ = 0;
     sample_rate_ = sample_rate;
     glide_start_ = 0.0f;
     glide_target_ = 0.0f;
@@ -217,6 +219,7 @@ void Loop::close(const Frame& frame) {
     }
     write_ += n;
     if (write_ >= length) write_ -= length;
+    written_ = std::min(written_ + n, length);
 }
 
 std::uint32_t Loop::tail(std::span<const float> args, float sample_rate) const {

@@ -49,6 +49,7 @@ class Loop final : public Block {
   private:
     std::vector<std::vector<float>> lines_;  // one per channel
     std::size_t write_ = 0;                  // the slot the next sample goes to
+    std::size_t written_ = 0;                // slots written since prepare, up to a line
     Frame input_;                            // the slice's input, until close
     float glide_start_ = 0.0f;               // samples
     float glide_target_ = 0.0f;              // samples
