@@ -4,16 +4,14 @@
 // blocks as blocks; LoopColoured adds what a tape echo puts in the loop.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <span>
 #include <string>
-#include <vector>
 
+#include "bench/render.h"
 #include "orba/blocks/graph.h"
 
 namespace {
 
-constexpr float RATE = 48000.0f;
+constexpr float RATE = orba::bench::MUSIC_RATE;
 constexpr std::size_t BLOCK = 256;
 constexpr std::size_t FRAMES = 96 * BLOCK;
 constexpr std::string_view NAMES[] = {"time"};
@@ -29,23 +27,11 @@ void echo(benchmark::State& state, const char* text) {
     }
     orba::Graph& graph = *compiled;
     graph.prepare(orba::ProcessSetup{.max_frames = BLOCK, .sample_rate = RATE, .channels = 2});
-    std::vector<std::vector<float>> input(2, std::vector<float>(FRAMES));
-    for (std::size_t i = 0; i < FRAMES; ++i) {
-        const float envelope = std::exp(-static_cast<float>(i % 12000) / 2000.0f);
-        input[0][i] = input[1][i] = 0.4f * envelope * std::sin(0.0287f * static_cast<float>(i));
-    }
-    std::vector<std::span<float>> spans(2);
-    for (auto _ : state) {
-        for (std::size_t start = 0; start < FRAMES; start += BLOCK) {
-            for (std::size_t c = 0; c < 2; ++c)
-                spans[c] = {input[c].data() + start, BLOCK};
-            graph.process(*params, spans, orba::ProcessContext{});
-        }
-        benchmark::ClobberMemory();
-    }
+    const auto [seconds] = orba::bench::render_in_turn(
+        state, orba::bench::music(2, FRAMES), BLOCK,
+        [&](orba::Buffers buffers) { graph.process(*params, buffers, orba::ProcessContext{}); });
     state.counters["per_frame"] =
-        benchmark::Counter(static_cast<double>(FRAMES) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+        seconds / (static_cast<double>(FRAMES) * static_cast<double>(state.iterations()));
 }
 
 void DelayBlockEcho(benchmark::State& state) {

@@ -4,55 +4,28 @@
 // in step with the work, and a fixed cost as one that does not.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <string>
-#include <vector>
 
+#include "bench/render.h"
 #include "orba/blocks/graph.h"
 #include "varnel-delay/varnel_delay.h"
 
 namespace {
 
-constexpr float RATE = 48000.0f;
+constexpr float RATE = orba::bench::MUSIC_RATE;
 // Half a second: a whole number of blocks at every host block size below.
 constexpr std::size_t FRAMES = 24576;
 
-std::vector<std::vector<float>> music(std::size_t channels) {
-    std::vector<std::vector<float>> input(channels, std::vector<float>(FRAMES));
-    for (std::size_t c = 0; c < channels; ++c) {
-        for (std::size_t i = 0; i < FRAMES; ++i) {
-            const float t = static_cast<float>(i) / RATE;
-            const float envelope = std::exp(-static_cast<float>(i % 12000) / 2000.0f);
-            input[c][i] =
-                0.4f * envelope * std::sin(6.2831855f * (220.0f + 55.0f * static_cast<float>(c)) * t);
-        }
-    }
-    return input;
-}
-
-// CPU time per frame of audio (all channels together).
-void per_frame(benchmark::State& state) {
-    state.counters["per_frame"] =
-        benchmark::Counter(static_cast<double>(FRAMES) * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
-// Runs `process(spans)` over FRAMES frames of `channels` channels in host
-// blocks of `block` frames per iteration.
+// Renders FRAMES frames of `channels` channels of music through `process` in
+// host blocks of `block` frames per iteration, and reports the CPU time per
+// frame of audio (all channels together).
 template <typename Process>
 void run_blocks(benchmark::State& state, std::size_t channels, std::size_t block,
                 Process process) {
-    auto input = music(channels);
-    std::vector<std::span<float>> spans(channels);
-    for (auto _ : state) {
-        for (std::size_t start = 0; start < FRAMES; start += block) {
-            for (std::size_t c = 0; c < channels; ++c)
-                spans[c] = {input[c].data() + start, block};
-            process(std::span<const std::span<float>>(spans));
-        }
-        benchmark::ClobberMemory();
-    }
-    per_frame(state);
+    const auto [seconds] =
+        orba::bench::render_in_turn(state, orba::bench::music(channels, FRAMES), block, process);
+    state.counters["per_frame"] =
+        seconds / (static_cast<double>(FRAMES) * static_cast<double>(state.iterations()));
 }
 
 void varnel(benchmark::State& state, std::size_t channels, std::size_t block) {

@@ -4,9 +4,6 @@
 // before the delays' recursions were grouped (the speed-up).
 #include <benchmark/benchmark.h>
 
-#include <time.h>
-
-#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -20,6 +17,7 @@
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include "bench/render.h"
 #include "orba/blocks/blocks.h"
 #include "orba/blocks/blocks/delay.h"
 #include "orba/blocks/spec.h"
@@ -71,20 +69,13 @@ class UngroupedVarnel {
     std::unique_ptr<orba::Graph> graph_;
 };
 
-constexpr float RATE = 48000.0f;
-constexpr std::size_t SECONDS_OF_AUDIO = 1;
+constexpr float RATE = orba::bench::MUSIC_RATE;
 
 enum Mode { DEFAULTS = 0, PINGPONG = 1 };
 
-std::vector<std::vector<float>> music(std::size_t frames) {
-    std::vector<std::vector<float>> input(2, std::vector<float>(frames));
-    for (std::size_t i = 0; i < frames; ++i) {
-        const float t = static_cast<float>(i) / RATE;
-        const float envelope = std::exp(-static_cast<float>(i % 12000) / 2000.0f);
-        input[0][i] = 0.4f * envelope * std::sin(6.2831855f * 220.0f * t);
-        input[1][i] = 0.4f * envelope * std::sin(6.2831855f * 330.0f * t);
-    }
-    return input;
+// One second of stereo music in whole host blocks.
+orba::bench::Audio music(std::size_t block) {
+    return orba::bench::music(2, static_cast<std::size_t>(RATE) / block * block);
 }
 
 void set_mode(orba::VarnelDelay& plugin, orba::bench::FusedVarnel* fused, Mode mode) {
@@ -94,30 +85,38 @@ void set_mode(orba::VarnelDelay& plugin, orba::bench::FusedVarnel* fused, Mode m
     }
 }
 
-void report_realtime(benchmark::State& state, std::size_t frames) {
-    // Seconds of audio per second of CPU.
-    state.counters["realtime"] = benchmark::Counter(
-        static_cast<double>(frames) / RATE * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+orba::VarnelDelay& prepared(orba::VarnelDelay& plugin, std::size_t block) {
+    plugin.params()->set_channels(2);
+    plugin.prepare(orba::ProcessSetup{.max_frames = block, .sample_rate = RATE, .channels = 2});
+    return plugin;
+}
+
+// The plug-in and the fused loop as renders for render_in_turn.
+auto render(orba::VarnelDelay& plugin) {
+    return [&plugin](orba::Buffers buffers) { plugin.process(buffers, orba::ProcessContext{}); };
+}
+
+auto render(orba::bench::FusedVarnel& fused) {
+    return [&fused](orba::Buffers buffers) {
+        float* pointers[] = {buffers[0].data(), buffers[1].data()};
+        fused.process(pointers, buffers[0].size());
+    };
+}
+
+// Seconds of audio per second of CPU, for `seconds` spent on every iteration.
+double realtime(const benchmark::State& state, const orba::bench::Audio& input, double seconds) {
+    return static_cast<double>(input[0].size()) / RATE * static_cast<double>(state.iterations()) /
+           seconds;
 }
 
 void PluginProcess(benchmark::State& state) {
     const auto block = static_cast<std::size_t>(state.range(0));
     orba::VarnelDelay plugin;
     set_mode(plugin, nullptr, static_cast<Mode>(state.range(1)));
-    plugin.params()->set_channels(2);
-    plugin.prepare(orba::ProcessSetup{.max_frames = block, .sample_rate = RATE, .channels = 2});
-    const std::size_t frames = static_cast<std::size_t>(RATE) * SECONDS_OF_AUDIO / block * block;
-    auto input = music(frames);
-    for (auto _ : state) {
-        for (std::size_t start = 0; start < frames; start += block) {
-            std::span<float> spans[] = {{input[0].data() + start, block},
-                                        {input[1].data() + start, block}};
-            plugin.process(spans, orba::ProcessContext{});
-        }
-        benchmark::ClobberMemory();
-    }
-    report_realtime(state, frames);
+    const auto input = music(block);
+    const auto [seconds] =
+        orba::bench::render_in_turn(state, input, block, render(prepared(plugin, block)));
+    state.counters["realtime"] = realtime(state, input, seconds);
 }
 
 void FusedProcess(benchmark::State& state) {
@@ -125,62 +124,28 @@ void FusedProcess(benchmark::State& state) {
     orba::bench::FusedVarnel fused;
     if (state.range(1) == PINGPONG) fused.params[5] = 1.0f;
     fused.prepare(RATE, 2);
-    const std::size_t frames = static_cast<std::size_t>(RATE) * SECONDS_OF_AUDIO / block * block;
-    auto input = music(frames);
-    for (auto _ : state) {
-        for (std::size_t start = 0; start < frames; start += block) {
-            float* pointers[] = {input[0].data() + start, input[1].data() + start};
-            fused.process(pointers, block);
-        }
-        benchmark::ClobberMemory();
-    }
-    report_realtime(state, frames);
+    const auto input = music(block);
+    const auto [seconds] = orba::bench::render_in_turn(state, input, block, render(fused));
+    state.counters["realtime"] = realtime(state, input, seconds);
 }
 
-// CPU time of this thread, so other load on the machine does not count.
-double thread_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
-
-// Both implementations over the same audio, timed block by block in turn so
-// that both see the same machine load; `cost` = plug-in time / fused time.
+// Both implementations over the same audio, timed in turn so that both see
+// the same machine load; `cost` = plug-in time / fused time.
 void FrameworkCost(benchmark::State& state) {
     const auto block = static_cast<std::size_t>(state.range(0));
     orba::VarnelDelay plugin;
     orba::bench::FusedVarnel fused;
     set_mode(plugin, &fused, static_cast<Mode>(state.range(1)));
-    plugin.params()->set_channels(2);
-    plugin.prepare(orba::ProcessSetup{.max_frames = block, .sample_rate = RATE, .channels = 2});
     fused.prepare(RATE, 2);
-    const std::size_t frames = static_cast<std::size_t>(RATE) * SECONDS_OF_AUDIO / block * block;
-    auto a = music(frames);
-    auto b = a;
-    double plugin_time = 0.0, fused_time = 0.0;
-    for (auto _ : state) {
-        const double t0 = thread_seconds();
-        for (std::size_t start = 0; start < frames; start += block) {
-            std::span<float> spans[] = {{a[0].data() + start, block}, {a[1].data() + start, block}};
-            plugin.process(spans, orba::ProcessContext{});
-        }
-        const double t1 = thread_seconds();
-        for (std::size_t start = 0; start < frames; start += block) {
-            float* pointers[] = {b[0].data() + start, b[1].data() + start};
-            fused.process(pointers, block);
-        }
-        const double t2 = thread_seconds();
-        benchmark::ClobberMemory();
-        plugin_time += t1 - t0;
-        fused_time += t2 - t1;
-    }
+    const auto [plugin_time, fused_time] = orba::bench::render_in_turn(
+        state, music(block), block, render(prepared(plugin, block)), render(fused));
     state.counters["cost"] = plugin_time / fused_time;
 }
 
 // The plug-in, its ungrouped yardstick and the fused loop over the same audio,
-// timed block by block in turn; `speedup` = yardstick time / plug-in time,
-// `over_fused` = fused time / plug-in time, and the real-time factors of
-// the plug-in (`realtime`) and of the yardstick (`realtime_before`).
+// timed in turn; `speedup` = yardstick time / plug-in time, `over_fused` =
+// fused time / plug-in time, and the real-time factors of the plug-in
+// (`realtime`) and of the yardstick (`realtime_before`).
 void GroupedSpeedup(benchmark::State& state) {
     const auto block = static_cast<std::size_t>(state.range(0));
     orba::VarnelDelay plugin;
@@ -188,52 +153,18 @@ void GroupedSpeedup(benchmark::State& state) {
     orba::bench::FusedVarnel fused;
     set_mode(plugin, &fused, static_cast<Mode>(state.range(1)));
     if (state.range(1) == PINGPONG) before.params()->at(5).set(1.0f);
-    const orba::ProcessSetup setup{.max_frames = block, .sample_rate = RATE, .channels = 2};
-    plugin.params()->set_channels(2);
     before.params()->set_channels(2);
-    plugin.prepare(setup);
-    before.prepare(setup);
+    before.prepare(orba::ProcessSetup{.max_frames = block, .sample_rate = RATE, .channels = 2});
     fused.prepare(RATE, 2);
-    const std::size_t frames = static_cast<std::size_t>(RATE) * SECONDS_OF_AUDIO / block * block;
-    const auto input = music(frames);
-    auto a = input, b = input, c = input;
-    double plugin_time = 0.0, before_time = 0.0, fused_time = 0.0;
-    for (auto _ : state) {
-        // Fresh music every time: output fed back in as input would grow
-        // until it overflows, and the lines would be cleared.
-        state.PauseTiming();
-        a = input;
-        b = input;
-        c = input;
-        state.ResumeTiming();
-        const double t0 = thread_seconds();
-        for (std::size_t start = 0; start < frames; start += block) {
-            std::span<float> spans[] = {{a[0].data() + start, block}, {a[1].data() + start, block}};
-            plugin.process(spans, orba::ProcessContext{});
-        }
-        const double t1 = thread_seconds();
-        for (std::size_t start = 0; start < frames; start += block) {
-            std::span<float> spans[] = {{b[0].data() + start, block}, {b[1].data() + start, block}};
-            before.process(spans, orba::ProcessContext{});
-        }
-        const double t2 = thread_seconds();
-        for (std::size_t start = 0; start < frames; start += block) {
-            float* pointers[] = {c[0].data() + start, c[1].data() + start};
-            fused.process(pointers, block);
-        }
-        const double t3 = thread_seconds();
-        benchmark::ClobberMemory();
-        plugin_time += t1 - t0;
-        before_time += t2 - t1;
-        fused_time += t3 - t2;
-    }
-    if (a != b || a != c) state.SkipWithError("the three outputs differ");
-    const double audio =
-        static_cast<double>(frames) / RATE * static_cast<double>(state.iterations());
+    const auto input = music(block);
+    const auto [plugin_time, before_time, fused_time] = orba::bench::render_in_turn(
+        state, input, block, render(prepared(plugin, block)),
+        [&](orba::Buffers buffers) { before.process(buffers, orba::ProcessContext{}); },
+        render(fused));
     state.counters["speedup"] = before_time / plugin_time;
     state.counters["over_fused"] = fused_time / plugin_time;
-    state.counters["realtime"] = audio / plugin_time;
-    state.counters["realtime_before"] = audio / before_time;
+    state.counters["realtime"] = realtime(state, input, plugin_time);
+    state.counters["realtime_before"] = realtime(state, input, before_time);
 }
 
 void CompileGraph(benchmark::State& state) {
