@@ -201,7 +201,7 @@ inline void host_calls(Input& in, const ClapPlugin& plugin, double rate_scale = 
         switch (in.byte() % 12) {
             case 0: {
                 double rate = in.flag() ? in.raw<double>() : in.pick(RATES);
-                if (rate > 0.0 && rate <= clap::MAX_SAMPLE_RATE) rate *= rate_scale;
+                if (rate > 0.0 && rate <= orba::MAX_SAMPLE_RATE) rate *= rate_scale;
                 const std::uint32_t min_frames = in.raw<std::uint32_t>();
                 const std::uint32_t max_frames =
                     in.flag() ? in.raw<std::uint32_t>() : in.below(MAX_FRAMES + 1);

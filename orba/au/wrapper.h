@@ -43,9 +43,6 @@ class Adapter final : public orba::Adapter<P, Inner> {
     }
 };
 
-// A sample rate no real interface runs above. Delay lines size their memory
-// in proportion to the rate, so a wild rate from a host must not reach them.
-inline constexpr double MAX_SAMPLE_RATE = 768000.0;
 inline constexpr std::uint32_t DEFAULT_MAX_FRAMES = 1156;
 inline constexpr std::uint32_t MAX_FRAMES_PER_SLICE = 1048576;
 inline constexpr std::size_t MIDI_QUEUE_CAPACITY = 1024;

@@ -76,9 +76,6 @@ class Registry {
 using orba::Adapter;
 using orba::Inner;
 
-// A sample rate no real interface runs above. Delay lines size their memory
-// in proportion to the rate, so a wild rate from a host must not reach them.
-inline constexpr double MAX_SAMPLE_RATE = 768000.0;
 // How much state a host stream may deliver; a saved state is a few hundred
 // bytes (12 + 8 per parameter and slot), so anything near this is not ours.
 inline constexpr std::size_t MAX_STATE_BYTES = std::size_t{16} << 20;

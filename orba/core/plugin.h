@@ -12,6 +12,11 @@
 
 namespace orba {
 
+// A sample rate no real interface runs above, and the highest a wrapper passes
+// on: delay lines size their memory in proportion to the rate, so a wild rate
+// from a host must not reach them.
+inline constexpr double MAX_SAMPLE_RATE = 768000.0;
+
 struct ProcessSetup {
     std::size_t max_frames = 0;  // the graph works in 32-frame slices and ignores it
     float sample_rate = 48000.0f;
