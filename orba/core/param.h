@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +25,11 @@ enum class ParamKind : std::uint8_t {
     Toggle = 2,
     Meter = 3,  // read-only for hosts: written by the plug-in's graph meters
 };
+
+// Choice lists plug-ins share: a switch, and note lengths from a sixteenth to
+// a whole note, each twice the one before (index k is 2^k sixteenths).
+inline constexpr std::array<std::string_view, 2> SWITCH{"Off", "On"};
+inline constexpr std::array<std::string_view, 5> NOTE_LENGTHS{"1/16", "1/8", "1/4", "1/2", "1/1"};
 
 // One parameter's description, a row of a plug-in's constant table.
 struct ParamInfo {

@@ -9,8 +9,6 @@
 // (spool_echo.json) use.
 namespace spool_echo {
 
-inline constexpr std::array<std::string_view, 2> SWITCH{"Off", "On"};
-inline constexpr std::array<std::string_view, 5> DIVISIONS{"1/16", "1/8", "1/4", "1/2", "1/1"};
 
 inline constexpr std::array<orba::ParamInfo, 9> PARAMS{{
     {.id = "time",
@@ -26,7 +24,7 @@ inline constexpr std::array<orba::ParamInfo, 9> PARAMS{{
      .name = "Sync",
      .help = "On: the repeats fall on a note length at the host's tempo, and Time is ignored.",
      .group = "Echo",
-     .choices = SWITCH,
+     .choices = orba::SWITCH,
      .min = 0.0f,
      .max = 1.0f,
      .default_value = 0.0f,
@@ -35,7 +33,7 @@ inline constexpr std::array<orba::ParamInfo, 9> PARAMS{{
      .name = "Note",
      .help = "The note length between repeats while Sync is on.",
      .group = "Echo",
-     .choices = DIVISIONS,
+     .choices = orba::NOTE_LENGTHS,
      .min = 0.0f,
      .max = 4.0f,
      .default_value = 1.0f,
@@ -51,7 +49,7 @@ inline constexpr std::array<orba::ParamInfo, 9> PARAMS{{
      .name = "Ping-Pong",
      .help = "On: the repeats bounce between left and right, starting on the left.",
      .group = "Echo",
-     .choices = SWITCH,
+     .choices = orba::SWITCH,
      .min = 0.0f,
      .max = 1.0f,
      .default_value = 0.0f,

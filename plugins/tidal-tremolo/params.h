@@ -9,8 +9,6 @@
 // (tidal_tremolo.json) use.
 namespace tidal_tremolo {
 
-inline constexpr std::array<std::string_view, 2> SWITCH{"Off", "On"};
-inline constexpr std::array<std::string_view, 5> DIVISIONS{"1/16", "1/8", "1/4", "1/2", "1/1"};
 inline constexpr std::array<std::string_view, 2> SHAPES{"Sine", "Triangle"};
 
 inline constexpr std::array<orba::ParamInfo, 10> PARAMS{{
@@ -27,7 +25,7 @@ inline constexpr std::array<orba::ParamInfo, 10> PARAMS{{
      .name = "Sync",
      .help = "On: one cycle per note length at the host's tempo, and Speed is ignored.",
      .group = "Tremolo",
-     .choices = SWITCH,
+     .choices = orba::SWITCH,
      .min = 0.0f,
      .max = 1.0f,
      .default_value = 0.0f,
@@ -36,7 +34,7 @@ inline constexpr std::array<orba::ParamInfo, 10> PARAMS{{
      .name = "Note",
      .help = "The note length of one cycle while Sync is on.",
      .group = "Tremolo",
-     .choices = DIVISIONS,
+     .choices = orba::NOTE_LENGTHS,
      .min = 0.0f,
      .max = 4.0f,
      .default_value = 2.0f,
