@@ -4,34 +4,15 @@
 // blocks as blocks; LoopColoured adds what a tape echo puts in the loop.
 #include <benchmark/benchmark.h>
 
-#include <string>
-
 #include "bench/render.h"
-#include "orba/blocks/graph.h"
 
 namespace {
 
-constexpr float RATE = orba::bench::MUSIC_RATE;
-constexpr std::size_t BLOCK = 256;
-constexpr std::size_t FRAMES = 96 * BLOCK;
-constexpr std::string_view NAMES[] = {"time"};
 constexpr orba::ParamInfo PARAMS[] = {
     {.id = "time", .min = 20.0f, .max = 1000.0f, .default_value = 375.0f}};
 
 void echo(benchmark::State& state, const char* text) {
-    auto params = std::move(orba::ParamSet::with_channels(PARAMS, 2)).value();
-    auto compiled = orba::Graph::from_str(text, NAMES);
-    if (!compiled) {
-        state.SkipWithError(compiled.error().c_str());
-        return;
-    }
-    orba::Graph& graph = *compiled;
-    graph.prepare(orba::ProcessSetup{.max_frames = BLOCK, .sample_rate = RATE, .channels = 2});
-    const auto [seconds] = orba::bench::render_in_turn(
-        state, orba::bench::music(2, FRAMES), BLOCK,
-        [&](orba::Buffers buffers) { graph.process(*params, buffers, orba::ProcessContext{}); });
-    state.counters["per_frame"] =
-        seconds / (static_cast<double>(FRAMES) * static_cast<double>(state.iterations()));
+    orba::bench::render_graph_per_frame(state, text, PARAMS);
 }
 
 void DelayBlockEcho(benchmark::State& state) {

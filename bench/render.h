@@ -11,7 +11,11 @@
 #include <cmath>
 #include <cstddef>
 #include <span>
+#include <string_view>
 #include <vector>
+
+#include "orba/blocks/graph.h"
+#include "orba/blocks/graph_plugin.h"
 
 namespace orba::bench {
 
@@ -79,6 +83,38 @@ std::array<double, sizeof...(Render)> render_in_turn(benchmark::State& state, co
         if (outputs[k] != outputs[0]) state.SkipWithError("the renders' outputs differ");
     }
     return seconds;
+}
+
+// Half a second: a whole number of blocks at every host block size the
+// benchmarks use.
+inline constexpr std::size_t HALF_SECOND = 24576;
+
+// Renders half a second of `channels` channels of music through `process` in
+// host blocks of `block` frames per iteration, and reports the CPU time per
+// frame of audio (all channels together) as `per_frame`.
+template <class Process>
+void render_per_frame(benchmark::State& state, std::size_t channels, std::size_t block,
+                      Process&& process) {
+    const auto [seconds] = render_in_turn(state, music(channels, HALF_SECOND), block, process);
+    state.counters["per_frame"] =
+        seconds / (static_cast<double>(HALF_SECOND) * static_cast<double>(state.iterations()));
+}
+
+// The graph of `text` over `params` (their ids its names), through
+// render_per_frame in stereo and 256-frame host blocks.
+inline void render_graph_per_frame(benchmark::State& state, std::string_view text,
+                                   std::span<const ParamInfo> params) {
+    auto values = std::move(ParamSet::with_channels(params, 2)).value();
+    auto compiled = Graph::from_str(text, param_names(params));
+    if (!compiled) {
+        state.SkipWithError(compiled.error().c_str());
+        return;
+    }
+    Graph& graph = *compiled;
+    graph.prepare(ProcessSetup{.max_frames = 256, .sample_rate = MUSIC_RATE, .channels = 2});
+    render_per_frame(state, 2, 256, [&](Buffers buffers) {
+        graph.process(*values, buffers, ProcessContext{});
+    });
 }
 
 }  // namespace orba::bench

@@ -7,26 +7,11 @@
 #include <string>
 
 #include "bench/render.h"
-#include "orba/blocks/graph.h"
 #include "varnel-delay/varnel_delay.h"
 
 namespace {
 
 constexpr float RATE = orba::bench::MUSIC_RATE;
-// Half a second: a whole number of blocks at every host block size below.
-constexpr std::size_t FRAMES = 24576;
-
-// Renders FRAMES frames of `channels` channels of music through `process` in
-// host blocks of `block` frames per iteration, and reports the CPU time per
-// frame of audio (all channels together).
-template <typename Process>
-void run_blocks(benchmark::State& state, std::size_t channels, std::size_t block,
-                Process process) {
-    const auto [seconds] =
-        orba::bench::render_in_turn(state, orba::bench::music(channels, FRAMES), block, process);
-    state.counters["per_frame"] =
-        seconds / (static_cast<double>(FRAMES) * static_cast<double>(state.iterations()));
-}
 
 void varnel(benchmark::State& state, std::size_t channels, std::size_t block) {
     orba::VarnelDelay plugin;
@@ -34,7 +19,7 @@ void varnel(benchmark::State& state, std::size_t channels, std::size_t block) {
     plugin.prepare(orba::ProcessSetup{.max_frames = block,
                                       .sample_rate = RATE,
                                       .channels = static_cast<std::uint32_t>(channels)});
-    run_blocks(state, channels, block, [&](orba::Buffers buffers) {
+    orba::bench::render_per_frame(state, channels, block, [&](orba::Buffers buffers) {
         plugin.process(buffers, orba::ProcessContext{});
     });
 }
@@ -49,7 +34,6 @@ void HostBlock(benchmark::State& state) {
     varnel(state, 2, static_cast<std::size_t>(state.range(0)));
 }
 
-constexpr std::string_view NAMES[] = {"time", "decay_db"};
 constexpr orba::ParamInfo PARAMS[] = {
     {.id = "time", .min = 20.0f, .max = 1000.0f, .default_value = 400.0f},
     {.id = "decay_db", .min = -24.0f, .max = 0.0f, .default_value = -4.0f},
@@ -62,20 +46,6 @@ std::string delay_text(int k) {
     return text;
 }
 
-void graph(benchmark::State& state, const std::string& text) {
-    auto params = std::move(orba::ParamSet::with_channels(PARAMS, 2)).value();
-    auto compiled = orba::Graph::from_str(text, NAMES);
-    if (!compiled) {
-        state.SkipWithError(compiled.error().c_str());
-        return;
-    }
-    orba::Graph& g = *compiled;
-    g.prepare(orba::ProcessSetup{.max_frames = 256, .sample_rate = RATE, .channels = 2});
-    run_blocks(state, 2, 256, [&](orba::Buffers buffers) {
-        g.process(*params, buffers, orba::ProcessContext{});
-    });
-}
-
 // One parallel node of 1, 4, 16 or 64 delay branches, stereo, 256 frames.
 void ParallelDelays(benchmark::State& state) {
     const auto count = static_cast<int>(state.range(0));
@@ -85,7 +55,7 @@ void ParallelDelays(benchmark::State& state) {
         text += R"({"node":)" + delay_text(k) + '}';
     }
     text += "]}";
-    graph(state, text);
+    orba::bench::render_graph_per_frame(state, text, PARAMS);
 }
 
 // Varnel Delay's pattern nested 1 to 8 levels deep: each level is a parallel
@@ -99,7 +69,7 @@ void Nesting(benchmark::State& state) {
                delay_text(2 * level + 1) +
                R"(,{"block":"gain","args":{"gain_db":"decay_db"}},)" + text + "]}}]}";
     }
-    graph(state, text);
+    orba::bench::render_graph_per_frame(state, text, PARAMS);
     state.counters["delays"] = 2 * depth + 1;
 }
 
