@@ -9,7 +9,6 @@
 // (spool_echo.json) use.
 namespace spool_echo {
 
-
 inline constexpr std::array<orba::ParamInfo, 9> PARAMS{{
     {.id = "time",
      .name = "Time",

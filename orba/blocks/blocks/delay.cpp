@@ -122,6 +122,17 @@ inline float read_around(const float* buffer, std::size_t length, std::size_t ol
     return interpolate(buffer[r0], buffer[r1], buffer[r2], buffer[oldest], t);
 }
 
+// Copies n samples into the line from slot `write` on, wrapping at its end,
+// and moves `write` past them (n is at most the length).
+inline void write_wrapped(float* buffer, std::size_t length, std::size_t& write, const float* from,
+                          std::size_t n) {
+    const std::size_t first = std::min(n, length - write);
+    std::copy_n(from, first, buffer + write);
+    std::copy_n(from + first, n - first, buffer);
+    write += n;
+    if (write >= length) write -= length;
+}
+
 // The read for an already clamped delay while slot `write` is next.
 inline float read_clamped(const float* buffer, std::size_t length, std::size_t write, float d) {
     const Split at = split(d);
@@ -299,11 +310,7 @@ void run_staged(Tap* taps, float* const* io, const Slice& s, float (*delay)[SLIC
     for (std::size_t c = 0; c < N; ++c) {
         Tap& tap = taps[c];
         tap.state = state[c];
-        const std::size_t first = std::min(n, tap.length - tap.write);
-        std::copy_n(into[c], first, tap.buffer + tap.write);
-        std::copy_n(into[c] + first, n - first, tap.buffer);
-        tap.write += n;
-        if (tap.write >= tap.length) tap.write -= tap.length;
+        write_wrapped(tap.buffer, tap.length, tap.write, into[c], n);
     }
 }
 
@@ -723,17 +730,15 @@ void Delay::write_ahead() {
             for (std::size_t j = 0; j < n; ++j)
                 into[j] = feedback_ * held[j] + x[j];
         }
-        if (!straight) {
-            const std::size_t first = length - line.write;
-            std::copy_n(wrapped, first, line.buffer.data() + line.write);
-            std::copy_n(wrapped + first, n - first, line.buffer.data());
+        if (straight) {
+            line.write += n;
+            if (line.write == length) line.write = 0;
+        } else {
+            write_wrapped(line.buffer.data(), length, line.write, wrapped, n);
         }
-        line.write += n;
-        if (line.write >= length) line.write -= length;
     }
-    const std::size_t frames = pending_;
     pending_ = 0;
-    end_slice(frames);
+    end_slice(n);
 }
 
 void settle(std::span<Delay* const> delays) {
