@@ -491,6 +491,13 @@ void recurse_batch(const Lane* lanes, std::size_t count, std::size_t n) {
 
 }  // namespace
 
+std::size_t line_length(float sample_rate, float max_ms) {
+    // 24 slots beyond the longest time: the read needs two points past the
+    // delay and one before it, and the maximum time stays clear of the clamp.
+    const float samples = sample_rate * (max_ms * 0.001f);
+    return (samples > 0.0f ? static_cast<std::size_t>(samples) : 0) + 24;
+}
+
 const BlockInfo INFO = {
     "delay",
     "A delay line. The block outputs only the delayed signal, so set the node's `mix` to blend it "
@@ -511,11 +518,7 @@ void Delay::configure(std::span<const float> args) {
 }
 
 void Delay::prepare(std::size_t channels, float sample_rate) {
-    // 24 slots beyond the longest time: the read needs two points past the
-    // delay and one before it, and the maximum time stays clear of the clamp.
-    const float samples = sample_rate * (max_ms_ * 0.001f);
-    const std::size_t whole = samples > 0.0f ? static_cast<std::size_t>(samples) : 0;
-    const std::size_t length = whole + 24;
+    const std::size_t length = line_length(sample_rate, max_ms_);
     // A host may prepare again on the audio thread (a CLAP reset): keep the
     // memory when its shape holds and clear only what was written, which
     // after a short run is a small part of a line many seconds long.

@@ -26,6 +26,9 @@ extern const BlockInfo INFO;
 
 std::unique_ptr<Block> make();
 
+// The slots a line needs to hold delays up to `max_ms` at `sample_rate`.
+std::size_t line_length(float sample_rate, float max_ms);
+
 struct Slice;  // what one slice of the block needs besides its lines and audio
 
 // One channel's delay memory. `write` is the slot the next sample goes to, so

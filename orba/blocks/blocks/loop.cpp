@@ -115,9 +115,7 @@ void Loop::configure(std::span<const float> args) {
 }
 
 void Loop::prepare(std::size_t channels, float sample_rate) {
-    // As the delay block's line: room for the four points around the longest time.
-    const float samples = sample_rate * (max_ms_ * 0.001f);
-    const std::size_t length = (samples > 0.0f ? static_cast<std::size_t>(samples) : 0) + 24;
+    const std::size_t length = delay::line_length(sample_rate, max_ms_);
     // Writes start at slot 0, so a reset clears only as far as they reached.
     if (lines_.size() == channels && (channels == 0 || lines_[0].size() == length)) {
         for (auto& line : lines_)
