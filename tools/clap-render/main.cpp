@@ -300,7 +300,10 @@ std::optional<bool> reads_tempo(const Library& library, const PluginSummary& cho
     return outputs[0] != outputs[1];
 }
 
-void warn(const std::string& text) {
+// One line to standard error, after the program's name: a warning, or why a
+// render failed. Written in one call, so lines of renders running at once
+// never mix.
+void message(const std::string& text) {
     std::fputs(("clap-render: " + text + "\n").c_str(), stderr);
 }
 
@@ -337,7 +340,7 @@ Result<Done> run(const Options& options) {
 int run_batch(const Options& options) {
     namespace fs = std::filesystem;
     auto fail_with = [](const std::string& text) {
-        std::fputs(("clap-render: " + text + "\n").c_str(), stderr);
+        message(text);
         return 1;
     };
     const std::string& folder = *options.out_dir;
@@ -375,10 +378,7 @@ int run_batch(const Options& options) {
         for (std::size_t i = next++; i < jobs.size() && !g_cancel.load(); i = next++) {
             auto rendered = render_file(**library, **chosen, jobs[i]);
             if (!rendered) {
-                // One line, so that lines of renders running at once never mix.
-                std::fputs(
-                    ("clap-render: " + *jobs[i].input + ": " + rendered.error() + "\n").c_str(),
-                    stderr);
+                message(*jobs[i].input + ": " + rendered.error());
                 failed[i] = *jobs[i].input;
             }
             done[i] = 1;
@@ -428,8 +428,8 @@ Result<Done> render_file(const Library& library, const PluginSummary& chosen,
             std::string names;
             for (const std::string& name : kept)
                 names += (names.empty() ? "" : ", ") + in_quotes(name);
-            warn("kept " + names + ", which exist" + (kept.size() == 1 ? "s" : "") +
-                 " already (--no-clobber); rendered nothing");
+            message("kept " + names + ", which exist" + (kept.size() == 1 ? "s" : "") +
+                    " already (--no-clobber); rendered nothing");
             return Done{};
         }
     }
@@ -459,7 +459,7 @@ Result<Done> render_file(const Library& library, const PluginSummary& chosen,
     if (auto active = plugin.activate(source->sample_rate(), settings.block); !active)
         return active;
     if (options.bpm_given && reads_tempo(library, chosen, options) == false) {
-        warn("warning: " + plugin.name() + " does not read the tempo, so --bpm changes nothing");
+        message("warning: " + plugin.name() + " does not read the tempo, so --bpm changes nothing");
     }
     // Ping-pong bounces between a left and a right; any other count gets
     // something else.
@@ -467,9 +467,9 @@ Result<Done> render_file(const Library& library, const PluginSummary& chosen,
         const auto value = plugin.current_value(param);
         if (value && name_key(plugin.value_text(param, *value)).starts_with("ping") &&
             source->channels() != 2) {
-            warn("warning: " + param.name + " is " + plugin.value_text(param, *value) +
-                 ", which bounces between two channels; this input has " +
-                 std::to_string(source->channels()));
+            message("warning: " + param.name + " is " + plugin.value_text(param, *value) +
+                    ", which bounces between two channels; this input has " +
+                    std::to_string(source->channels()));
         }
     }
 
@@ -559,7 +559,7 @@ Result<Done> render_file(const Library& library, const PluginSummary& chosen,
         std::fputs(table.c_str(), report);
     }
     if (is_integer_format(*format) && stats->over > 0) {
-        warn(clipping_warning(*stats, format_name(*format)));
+        message(clipping_warning(*stats, format_name(*format)));
     }
     return Done{};
 }
@@ -573,7 +573,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     auto options = parse_options(args, ORBA_CLAP_RENDER_DEFAULT_PLUGIN);
     if (!options) {
-        std::fputs(("clap-render: " + options.error() + "\n").c_str(), stderr);
+        message(options.error());
         return 2;
     }
     if (options->help) {
@@ -585,7 +585,7 @@ int main(int argc, char** argv) {
     if (options->out_dir) return run_batch(*options);
     auto done = run(*options);
     if (!done) {
-        std::fputs(("clap-render: " + done.error() + "\n").c_str(), stderr);
+        message(done.error());
         return 1;
     }
     return 0;
