@@ -1,33 +1,19 @@
 #include "varnel-delay/varnel_delay.h"
 
-#include <array>
-#include <string_view>
-
-#include "orba/core/fatal.h"
+#include "orba/blocks/graph_plugin.h"
 #include "varnel-delay/params.h"
 
 namespace orba {
-namespace {
 
-using varnel::TABLE;
+const std::span<const ParamInfo> VarnelDelay::PARAMS = varnel::TABLE;
 
-constexpr Bus INPUTS[] = {{"Main", Channels::Range{1, MAX_CHANNELS}}};
-constexpr Bus OUTPUTS[] = {{"Main", Channels::Any{}}};
-
-std::shared_ptr<ParamSet> make_params() {
-    auto params = ParamSet::with_channels(TABLE, MAX_CHANNELS);
-    if (!params) fatal("the Varnel Delay parameter table is faulty: " + params.error());
-    return std::move(params).value();
-}
-
-}  // namespace
-
-const std::span<const ParamInfo> VarnelDelay::PARAMS = TABLE;
-
-VarnelDelay::VarnelDelay() : params_(make_params()), state_(varnel::State::create()) {}
+VarnelDelay::VarnelDelay()
+    : params_(
+          make_param_set({.name = "Varnel Delay", .params = PARAMS, .graph = varnel::GRAPH_TEXT})),
+      state_(varnel::State::create()) {}
 
 Layout VarnelDelay::layout() const {
-    return Layout{INPUTS, OUTPUTS};
+    return Layout{EFFECT_INPUTS, EFFECT_OUTPUTS};
 }
 
 void VarnelDelay::prepare(const ProcessSetup& setup) {
