@@ -149,6 +149,27 @@ void collect_errors(std::string_view text, const NodeSpec& spec, const Compiler&
     }
 }
 
+// Whether `found` holds for a node of the expression at or below `root`.
+template <class Found>
+bool any_node(const expr::Node& root, Found found) {
+    std::vector<const expr::Node*> stack{&root};
+    while (!stack.empty()) {
+        const expr::Node* node = stack.back();
+        stack.pop_back();
+        if (found(*node)) return true;
+        if (const auto* neg = std::get_if<expr::Neg>(&node->v)) {
+            stack.push_back(neg->child.get());
+        } else if (const auto* binary = std::get_if<expr::Binary>(&node->v)) {
+            stack.push_back(&binary->left());
+            stack.push_back(&binary->right());
+        } else if (const auto* call = std::get_if<expr::Call>(&node->v)) {
+            for (const expr::Node& a : call->args)
+                stack.push_back(&a);
+        }
+    }
+    return false;
+}
+
 // Which value-table slots the expressions of one argument read.
 void mark_reads(const Arg& arg, std::vector<bool>& read, std::size_t skip = SIZE_MAX) {
     if (arg.slot != Arg::NO_SLOT) {
@@ -156,42 +177,20 @@ void mark_reads(const Arg& arg, std::vector<bool>& read, std::size_t skip = SIZE
         return;
     }
     if (!arg.expr) return;
-    std::vector<const expr::Node*> stack{arg.expr.get()};
-    while (!stack.empty()) {
-        const expr::Node* node = stack.back();
-        stack.pop_back();
-        if (const auto* slot = std::get_if<expr::Slot>(&node->v)) {
+    any_node(*arg.expr, [&](const expr::Node& node) {
+        if (const auto* slot = std::get_if<expr::Slot>(&node.v)) {
             if (slot->index < read.size() && slot->index != skip) read[slot->index] = true;
-        } else if (const auto* neg = std::get_if<expr::Neg>(&node->v)) {
-            stack.push_back(neg->child.get());
-        } else if (const auto* binary = std::get_if<expr::Binary>(&node->v)) {
-            stack.push_back(&binary->left());
-            stack.push_back(&binary->right());
-        } else if (const auto* call = std::get_if<expr::Call>(&node->v)) {
-            for (const expr::Node& a : call->args)
-                stack.push_back(&a);
         }
-    }
+        return false;
+    });
 }
 
 bool reads_tempo(const expr::Node& root) {
-    std::vector<const expr::Node*> stack{&root};
-    while (!stack.empty()) {
-        const expr::Node* node = stack.back();
-        stack.pop_back();
-        if (std::holds_alternative<expr::Tempo>(node->v)) return true;
-        if (const auto* neg = std::get_if<expr::Neg>(&node->v)) {
-            stack.push_back(neg->child.get());
-        } else if (const auto* binary = std::get_if<expr::Binary>(&node->v)) {
-            stack.push_back(&binary->left());
-            stack.push_back(&binary->right());
-        } else if (const auto* call = std::get_if<expr::Call>(&node->v)) {
-            if (call->func == expr::Func::Sync) return true;
-            for (const expr::Node& a : call->args)
-                stack.push_back(&a);
-        }
-    }
-    return false;
+    return any_node(root, [](const expr::Node& node) {
+        const auto* call = std::get_if<expr::Call>(&node.v);
+        return std::holds_alternative<expr::Tempo>(node.v) ||
+               (call != nullptr && call->func == expr::Func::Sync);
+    });
 }
 
 // The lowest and highest values an argument takes over the tried settings,
