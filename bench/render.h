@@ -112,9 +112,8 @@ inline void render_graph_per_frame(benchmark::State& state, std::string_view tex
     }
     Graph& graph = *compiled;
     graph.prepare(ProcessSetup{.max_frames = 256, .sample_rate = MUSIC_RATE, .channels = 2});
-    render_per_frame(state, 2, 256, [&](Buffers buffers) {
-        graph.process(*values, buffers, ProcessContext{});
-    });
+    render_per_frame(state, 2, 256,
+                     [&](Buffers buffers) { graph.process(*values, buffers, ProcessContext{}); });
 }
 
 }  // namespace orba::bench

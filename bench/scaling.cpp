@@ -66,8 +66,8 @@ void Nesting(benchmark::State& state) {
     std::string text = delay_text(2 * depth);
     for (int level = depth - 1; level >= 0; --level) {
         text = R"({"parallel":[{"node":)" + delay_text(2 * level) + R"(},{"node":{"chain":[)" +
-               delay_text(2 * level + 1) +
-               R"(,{"block":"gain","args":{"gain_db":"decay_db"}},)" + text + "]}}]}";
+               delay_text(2 * level + 1) + R"(,{"block":"gain","args":{"gain_db":"decay_db"}},)" +
+               text + "]}}]}";
     }
     orba::bench::render_graph_per_frame(state, text, PARAMS);
     state.counters["delays"] = 2 * depth + 1;
