@@ -5,7 +5,6 @@
 #include <cmath>
 #include <functional>
 #include <future>
-#include <latch>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -18,6 +17,7 @@
 #include "tests/au/render_support.h"
 #include "tests/clap/probe_plugin.h"
 #include "tests/support/session.h"
+#include "tests/support/start_line.h"
 
 // Run under ThreadSanitizer in CI: the host's threads against the rendering
 // thread, render against every lock it touches held elsewhere, and many
@@ -53,7 +53,7 @@ TEST(AuConcurrency, RenderingWhileTheHostsOtherThreadsUseTheUnitIsSafe) {
                          transport.callbacks()),
               noErr);
     ASSERT_EQ(probe->initialize(), noErr);
-    std::latch start(4);
+    StartLine start(4);
     Counter listened, notified;
 
     int rendered = 0, unfed = 0, failed = 0;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <future>
-#include <latch>
 #include <memory>
 #include <random>
 #include <string>
@@ -20,6 +19,7 @@
 #include "tests/clap/host.h"
 #include "tests/clap/probe_plugin.h"
 #include "tests/support/session.h"
+#include "tests/support/start_line.h"
 
 namespace orba::test {
 namespace {
@@ -130,7 +130,7 @@ TEST(ClapConcurrency, TheMainThreadUsesAnInstanceWhileTheAudioThreadProcessesIt)
     Instance probe;
     const std::vector<std::uint8_t> bytes = probe.saved();
     ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000.0, 1, 64));
-    std::latch start(2);
+    StartLine start(2);
 
     int failed = 0;
     std::thread audio([&] {

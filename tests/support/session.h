@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include "tests/support/start_line.h"
 
 // A host session of many tracks, as the concurrency tests of both wrappers
 // play it. `make(t, seed)` gives a track: an instance with `play(block)`,
@@ -29,7 +30,7 @@ void expect_tracks_sound_as_alone(int count, int threads, int churns, Make make,
     std::vector<decltype(make(0, 0u))> tracks;
     for (int t = 0; t < count; ++t)
         tracks.push_back(make(t, static_cast<unsigned>(t)));
-    std::latch start(threads + 1);
+    StartLine start(threads + 1);
     std::vector<std::thread> audio;
     for (int a = 0; a < threads; ++a) {
         audio.emplace_back([&, a] {
