@@ -53,7 +53,7 @@ TEST(AuConcurrency, RenderingWhileTheHostsOtherThreadsUseTheUnitIsSafe) {
                          transport.callbacks()),
               noErr);
     ASSERT_EQ(probe->initialize(), noErr);
-    StartLine start(4);
+    StartLine start{4};
     Counter listened, notified;
 
     int rendered = 0, unfed = 0, failed = 0;

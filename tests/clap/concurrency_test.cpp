@@ -130,7 +130,7 @@ TEST(ClapConcurrency, TheMainThreadUsesAnInstanceWhileTheAudioThreadProcessesIt)
     Instance probe;
     const std::vector<std::uint8_t> bytes = probe.saved();
     ASSERT_TRUE(probe.plugin->activate(probe.plugin, 48000.0, 1, 64));
-    StartLine start(2);
+    StartLine start{2};
 
     int failed = 0;
     std::thread audio([&] {

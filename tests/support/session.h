@@ -30,7 +30,7 @@ void expect_tracks_sound_as_alone(int count, int threads, int churns, Make make,
     std::vector<decltype(make(0, 0u))> tracks;
     for (int t = 0; t < count; ++t)
         tracks.push_back(make(t, static_cast<unsigned>(t)));
-    StartLine start(threads + 1);
+    StartLine start{threads + 1};
     std::vector<std::thread> audio;
     for (int a = 0; a < threads; ++a) {
         audio.emplace_back([&, a] {
